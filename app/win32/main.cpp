@@ -1,0 +1,61 @@
+// Start-up: harden the process, build the window, run the checks once, show the result,
+// and report any failure in exactly one place.
+#include <windows.h>
+
+#include <exception>
+#include <new>
+
+#include "app/win32/form2_window.h"
+#include "platform/win32/win32_platform.h"
+
+namespace {
+
+// Before anything can load a DLL, keep the search to the system directory, so a DLL
+// planted beside the program or in the current directory is never picked up. The call
+// exists from Windows 8 on (and on patched Windows 7), hence the lookup by name.
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const auto restrict_search = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (restrict_search) restrict_search(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+}
+
+int ExitCodeFor(const qtk::Failure& failure) {
+    return failure.code != 0 ? static_cast<int>(failure.code) : 1;
+}
+
+int Run(HINSTANCE instance) {
+    qtk::win32::Win32FileSystem files;
+    qtk::win32::Win32Registry registry;
+    qtk::win32::Win32TextCodec text;
+    qtk::win32::Win32MessageBoxes messages;
+    qtk::win32::Win32Launcher launcher;
+    const qtk::Platform platform{files, registry, text, messages, launcher};
+    try {
+        qtk::win32::Form2Window window(instance, platform);
+        window.LoadAndShow();
+        window.RunUntilClosed();
+        return 0;
+    } catch (const qtk::Failure& failure) {
+        qtk::win32::ShowErrorReport(failure);
+        return ExitCodeFor(failure);
+    } catch (const std::bad_alloc&) {
+        const qtk::Failure failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""};
+        qtk::win32::ShowErrorReport(failure);
+        return ExitCodeFor(failure);
+    } catch (const std::exception&) {
+        const qtk::Failure failure{ERROR_INTERNAL_ERROR, L"Internal error", L""};
+        qtk::win32::ShowErrorReport(failure);
+        return ExitCodeFor(failure);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
+    return Run(instance);
+}

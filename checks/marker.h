@@ -1,0 +1,55 @@
+// The verdict rule that every check row applies: read the first field of a marker file,
+// judge it, paint one status label.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/seam.h"
+
+namespace qtk {
+
+enum class Verdict { Pass, Fail, NoChange };
+
+// The pass and fail words of one check group.
+struct StatusWords {
+    std::wstring_view pass;
+    std::wstring_view fail;
+};
+
+inline constexpr StatusWords kSuccessWords{L"Success", L"Fail"};
+inline constexpr StatusWords kEnableWords{L"Enable", L"Disable"};
+
+inline constexpr Colour kPassColor = 0x00C000;  // green
+inline constexpr Colour kFailColor = 0x0000FF;  // red
+
+inline constexpr std::wstring_view kPassToken = L"ok";
+
+// The first field of a marker file, kept to a bounded head so that a huge field costs no
+// memory. The verdict only needs to know whether the field starts with the pass token
+// and whether the token occurs anywhere in it, so both are decided while streaming.
+struct MarkerField {
+    std::wstring head;            // the field's first characters (at most kMarkerHeadLimit)
+    std::uint64_t length = 0;     // the field's full length in UTF-16 code units
+    bool token_found = false;     // the pass token occurs somewhere in the whole field
+    bool token_at_start = false;  // ... and its first occurrence is at the start
+};
+
+inline constexpr std::size_t kMarkerHeadLimit = 256;
+
+// Reads the first field of the marker at path (leading blanks skipped, a quoted field, or
+// up to comma, CR, LF or end of file; a byte-order mark is honoured). Throws Failure when
+// the file cannot be opened or holds no bytes at all. The file is closed before return.
+MarkerField ReadMarkerField(FileSystem& files, TextCodec& text, const std::wstring& path);
+
+Verdict DecideVerdict(const MarkerField& field);
+Verdict DecideVerdict(std::wstring_view field);
+
+// Pass: colour then caption; fail: the same with the fail pair; no change: nothing.
+void PaintStatusLabel(StatusLabel& label, Verdict verdict, const StatusWords& words);
+
+void CheckMarkerFile(FileSystem& files, TextCodec& text, const std::wstring& path,
+                     StatusLabel& label, const StatusWords& words);
+
+}  // namespace qtk

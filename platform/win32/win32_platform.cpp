@@ -1,0 +1,135 @@
+#include "platform/win32/win32_platform.h"
+
+#include <vector>
+
+#include "app/layout.h"
+
+namespace qtk::win32 {
+namespace {
+
+class Win32File : public InputFile {
+public:
+    Win32File(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+    ~Win32File() override { Close(); }
+
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        const DWORD wanted = capacity > 0x40000000u ? 0x40000000u : static_cast<DWORD>(capacity);
+        DWORD got = 0;
+        if (!ReadFile(handle_, buffer, wanted, &got, nullptr)) {
+            throw Failure{GetLastError(), L"Cannot read the file", path_};
+        }
+        return got;
+    }
+
+    void Close() override {
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+    std::wstring path_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::wstring& path) {
+    // Others may keep reading the file while we do, but we never lock it against them.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        throw Failure{GetLastError(), L"Cannot open the file", path};
+    }
+    return std::make_unique<Win32File>(handle, path);
+}
+
+long Win32Registry::OpenKeyA(RegistryKey root, const std::string& path, std::uint32_t options,
+                             std::uint32_t access, RegistryKey* key) {
+    HKEY opened = nullptr;
+    const LONG result = RegOpenKeyExA(reinterpret_cast<HKEY>(root), path.c_str(), options,
+                                      static_cast<REGSAM>(access), &opened);
+    if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
+    return result;
+}
+
+long Win32Registry::QueryValueA(RegistryKey key, const std::string& value_name,
+                                std::uint32_t* type, unsigned char* data, std::uint32_t* size) {
+    DWORD value_type = 0;
+    DWORD value_size = size ? *size : 0;
+    const LONG result = RegQueryValueExA(reinterpret_cast<HKEY>(key), value_name.c_str(),
+                                         nullptr, &value_type, data, size ? &value_size : nullptr);
+    if (type) *type = value_type;
+    if (size) *size = value_size;
+    return result;
+}
+
+long Win32Registry::CloseKey(RegistryKey key) { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+std::wstring Win32TextCodec::FromAnsi(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const int length = static_cast<int>(bytes.size());
+    const int needed = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), needed);
+    return text;
+}
+
+std::string Win32TextCodec::ToAnsi(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, bytes.data(), needed, nullptr, nullptr);
+    return bytes;
+}
+
+bool Win32TextCodec::IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+void Win32MessageBoxes::ShowMessage(std::wstring_view text) {
+    const std::wstring message(text);
+    MessageBoxW(nullptr, message.c_str(), std::wstring(kApplicationTitle).c_str(), MB_OK);
+}
+
+std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_state) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show_state);
+    PROCESS_INFORMATION process{};
+    // CreateProcessW may write into the command line, so it gets a private copy.
+    std::vector<wchar_t> line(command_line.begin(), command_line.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        throw Failure{GetLastError(), L"Cannot start the clean-up script", command_line};
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
+std::wstring DescribeError(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+            FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : L"Unknown error.";
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+void ShowErrorReport(const Failure& failure) {
+    std::wstring text = L"Error " + std::to_wstring(failure.code) + L": " +
+                        DescribeError(failure.code) + L"\r\n\r\n" + failure.action;
+    if (!failure.subject.empty()) text += L":\r\n" + failure.subject;
+    MessageBoxW(nullptr, text.c_str(), std::wstring(kApplicationTitle).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+}  // namespace qtk::win32

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build, the tests and the demo need and this
+# machine lacks. Safe to run again: it installs nothing that is already there.
+set -euo pipefail
+
+packages=(
+  # host build and unit tests
+  g++ cmake ninja-build python3 libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing (clang with libFuzzer and the sanitizer runtimes)
+  clang libclang-rt-14-dev
+  # the Windows program, 64- and 32-bit
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+  binutils-mingw-w64-i686
+  # running and looking at it: Wine on a virtual display, Thai fonts, screenshots
+  wine wine64 xvfb xauth fonts-thai-tlwg imagemagick inotify-tools
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "setup: need root (or sudo) to install packages" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
