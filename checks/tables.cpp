@@ -11,7 +11,7 @@ constexpr std::array<TrustedSite, 11> kTrustedSites{{
     {"lbhalvekgo", L"https", L"halvek.example", true,
      {L"C:\\tmptk\\www_halvek_go.txt", "userhalvekgo"},
      {L"C:\\tmptk\\mwww_halvek_go.txt", "mhalvekgo"}},
-    {"lbhalvekor", L"https", L"hvk-or.example", true,
+    {"lbhalvekor", L"https", L"hvk.example", true,
      {L"C:\\tmptk\\www_halvek_or.txt", "userhalvekor"},
      {L"C:\\tmptk\\mwww_halvek_or.txt", "mhalvekor"}},
     {"lbhalvekquorin", L"https", L"hvk.qrn.example", true,

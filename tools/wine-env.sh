@@ -23,10 +23,11 @@ qtk_env_init() {
     QTK_WORK=$1
     mkdir -p "$QTK_WORK" || qtk_die "cannot create $QTK_WORK"
     QTK_WORK=$(cd "$QTK_WORK" && pwd)
-    export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # No Mono or Gecko install prompts, and no start-menu entries or file associations
+    # written into the user's home for our throw-away prefixes.
+    export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     unset WINEPREFIX WINESERVER
     QTK_CLEANUPS=()
-    QTK_SERVERS=()
     trap qtk_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -68,10 +69,10 @@ qtk_kill_pid() {
     wait "$pid" 2>/dev/null || true
 }
 
-# qtk_xvfb_start [SCREEN]: a display of our own, 24-bit so that colours read back exactly.
-# Sets DISPLAY and QTK_XVFB_PID.
+# qtk_xvfb_start: a display of our own, 24-bit so that colours read back exactly, and big
+# enough for the window at 144 DPI. Sets DISPLAY and QTK_XVFB_PID.
 qtk_xvfb_start() {
-    local screen=${1:-1280x1024x24} numfile="$QTK_WORK/xvfb.display"
+    local screen=1280x1024x24 numfile="$QTK_WORK/xvfb.display"
     : >"$numfile"
     # -displayfd makes Xvfb pick a free display itself: two benches never collide.
     Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$numfile" >"$QTK_WORK/xvfb.log" 2>&1 &
@@ -79,7 +80,21 @@ qtk_xvfb_start() {
     qtk_on_exit qtk_kill_pid "$QTK_XVFB_PID"
     qtk_wait_until 10000 grep -q '^[0-9]' "$numfile" ||
         qtk_die "Xvfb did not start: $(tail -n 5 "$QTK_WORK/xvfb.log")"
-    export DISPLAY=":$(head -n 1 "$numfile")"
+    DISPLAY=":$(head -n 1 "$numfile")"
+    export DISPLAY
+}
+
+# Whether $DISPLAY names an X server that answers.
+qtk_display_reachable() {
+    [[ -n ${DISPLAY:-} ]] || return 1
+    if command -v xdpyinfo >/dev/null 2>&1; then
+        timeout 5 xdpyinfo >/dev/null 2>&1
+        return
+    fi
+    # Without the X utilities: a local display is reachable if its socket is there.
+    local n=${DISPLAY#*:}
+    n=${n%%.*}
+    [[ -z ${DISPLAY%%:*} && -S /tmp/.X11-unix/X$n ]]
 }
 
 # qtk_use_prefix DIR: every later wine call runs in DIR.
@@ -129,8 +144,9 @@ qtk_set_dpi() {
 # name) live only as long as this server.
 qtk_server_start() {
     local prefix=$WINEPREFIX
-    qtk_wineserver -p >>"$QTK_WORK/wine.log" 2>&1 || qtk_die "wineserver -p failed"
-    QTK_SERVERS+=("$prefix")
+    # Not forever: if this shell is killed outright (a test timeout) the server must still
+    # go away by itself, a minute after its last process.
+    qtk_wineserver -p60 >>"$QTK_WORK/wine.log" 2>&1 || qtk_die "wineserver -p60 failed"
     qtk_on_exit qtk_server_stop_prefix "$prefix"
     # The first wine process brings up the prefix's services; pay for it here, not inside
     # a measured or time-limited step.
@@ -140,6 +156,21 @@ qtk_server_start() {
 qtk_server_stop_prefix() {
     WINEPREFIX=$1 wineserver -k >/dev/null 2>&1
     WINEPREFIX=$1 timeout 15 wineserver -w >/dev/null 2>&1 || true
+    qtk_kill_prefix_leftovers "$1"
+}
+
+# A process that was still starting when its server went (the clean-up script's cmd.exe,
+# launched at the close) can outlive it, orphaned. Ours are those running in our prefix.
+qtk_kill_prefix_leftovers() {
+    local environ pid found
+    # One grep over every process's environment (NUL-separated, whole entries only), read
+    # to the end before anything is killed: the grep itself carries our WINEPREFIX.
+    mapfile -t found < <(grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null)
+    for environ in "${found[@]}"; do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        [[ $pid == "$$" ]] || kill -9 "$pid" 2>/dev/null || true
+    done
 }
 
 qtk_server_stop() { qtk_server_stop_prefix "$WINEPREFIX"; }
@@ -239,6 +270,7 @@ qtk_start_program() {
 }
 
 # qtk_wait_program DEADLINE_MS: waits for the program to end; sets QTK_PROGRAM_STATUS.
+# shellcheck disable=SC2034  # read by the callers
 qtk_wait_program() {
     qtk_wait_until "$1" eval "! kill -0 $QTK_PROGRAM_PID 2>/dev/null" || return 1
     QTK_PROGRAM_STATUS=0

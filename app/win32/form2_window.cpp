@@ -228,7 +228,9 @@ HFONT Form2Window::MakeFont(int weight) const {
     static constexpr std::array<const wchar_t*, 6> kFaces = {
         L"MS Sans Serif", L"Tahoma", L"Microsoft Sans Serif", L"Leelawadee UI", L"Leelawadee",
         L"Loma"};
-    const int height = -MulDiv(kFontCentiPoints, dpi_, 7200);
+    // 8.25 pt is exactly 11 pixels at 96 DPI. Rounding down elsewhere keeps the text
+    // within labels sized for it: at 144 DPI a 17-pixel font would overflow them.
+    const int height = -(kFontCentiPoints * dpi_ / 7200);
     HFONT first = nullptr;
     for (const wchar_t* face : kFaces) {
         HFONT font = CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, kThaiCharset,

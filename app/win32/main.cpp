@@ -11,14 +11,9 @@
 namespace {
 
 // Before anything can load a DLL, keep the search to the system directory, so a DLL
-// planted beside the program or in the current directory is never picked up. The call
-// exists from Windows 8 on (and on patched Windows 7), hence the lookup by name.
+// planted beside the program or in the current directory is never picked up.
 void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const auto restrict_search = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    if (restrict_search) restrict_search(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }

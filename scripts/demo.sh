@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the Windows program and runs it under Wine on the demo data (demo/tmptk), in a
+# private prefix under build/demo: never the user's ~/.wine.
+#
+# With a reachable $DISPLAY the window opens there and the demo ends when you close it.
+# Without one it runs on a private Xvfb display, saves a screenshot of the window to
+# build/demo/screenshot.png (and docs/screenshot.png), closes the window and cleans up.
+#
+#   scripts/demo.sh [--headless]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+headless=0
+[[ ${1:-} == --headless ]] && headless=1
+
+if [[ -f $root/scripts/setup.sh ]]; then
+    bash "$root/scripts/setup.sh"
+else
+    echo "demo: scripts/setup.sh not found; assuming the toolchain is installed" >&2
+fi
+
+cd "$root"
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 --parallel 2
+
+exe=$root/build/windows-x64/app/win32/tkcheck.exe
+probe=$root/build/windows-x64/tests/e2e/tkprobe.exe
+template=$root/build/windows-x64/tests/e2e/wine-template
+out=$root/build/demo
+[[ -f $exe && -f $probe ]] || { echo "demo: build did not produce $exe and $probe" >&2; exit 1; }
+
+# shellcheck source=tools/wine-env.sh
+source "$root/tools/wine-env.sh"
+# shellcheck source=demo/identity.sh
+source "$root/demo/identity.sh"
+rm -rf "$out/run"
+qtk_env_init "$out/run"
+
+if ((headless == 0)) && qtk_display_reachable; then
+    qtk_log "showing the window on $DISPLAY"
+else
+    headless=1
+    qtk_xvfb_start
+    qtk_log "no display to show on: running on a private Xvfb display ($DISPLAY)"
+fi
+
+qtk_template_ensure "$template"
+qtk_prefix_clone "$template" "$out/prefix"
+qtk_use_prefix "$out/prefix"
+qtk_server_start
+qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
+qtk_install_tmptk "$root/demo/tmptk"
+# On a real desktop the window manager should frame, move and close the window; the
+# template leaves windows unmanaged because Xvfb has no window manager.
+((headless == 1)) || qtk_reg_set 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ Y
+
+qtk_start_program "$exe"
+
+if ((headless == 0)); then
+    qtk_log "close the window to end the demo"
+    status=0
+    wait "$QTK_PROGRAM_PID" || status=$?
+    qtk_log "the program ended with exit code $status"
+    exit 0
+fi
+
+window=$out/window.tsv
+qtk_wine "$probe" wait-shown 60000 dump >"$window" 2>>"$QTK_WORK/probe.log" ||
+    qtk_die "the window did not appear: $(grep '^error' "$window" || true) (logs in $QTK_WORK)"
+read -r x y w h < <(awk -F'\t' '$1 == "window" { print $4, $5, $6, $7 }' "$window")
+import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage \
+    "$out/screenshot.png"
+mkdir -p "$root/docs"
+cp "$out/screenshot.png" "$root/docs/screenshot.png"
+echo "screenshot: $out/screenshot.png (copied to docs/screenshot.png)"
+
+qtk_wine "$probe" wait-shown 5000 close wait-gone 10000 >"$QTK_WORK/close.tsv" 2>&1 ||
+    qtk_die "could not close the window: $(cat "$QTK_WORK/close.tsv")"
+qtk_wait_program 15000 || qtk_die "the program did not end after the close"
+qtk_log "window closed; the program ended with exit code $QTK_PROGRAM_STATUS"
