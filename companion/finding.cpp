@@ -1,0 +1,60 @@
+#include "companion/finding.h"
+
+#include <utility>
+
+namespace qtk::companion {
+
+std::string_view FirstField(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Ok: return kOkField;
+        case Outcome::Fail: return kFailField;
+        case Outcome::CannotLook: return kCannotLookField;
+    }
+    return kCannotLookField;
+}
+
+std::string MarkerFileBytes(const Finding& finding) {
+    std::string bytes(FirstField(finding.outcome));
+    if (!finding.reason.empty()) {
+        bytes += ',';
+        for (const wchar_t c : finding.reason) {
+            if (c == L'\r' || c == L'\n' || c == L'\t') {
+                bytes += ' ';
+            } else if (c < 0x20 || c > 0x7E) {
+                // Reasons may quote a name read from the registry; a character the ANSI
+                // code page of some other machine would show differently is not worth
+                // a mojibake line.
+                bytes += '?';
+            } else {
+                bytes += static_cast<char>(c);
+            }
+        }
+    }
+    bytes += "\r\n";
+    return bytes;
+}
+
+std::wstring ErrorName(long code) {
+    switch (code) {
+        case reg_error::kFileNotFound: return L"not found";
+        case reg_error::kPathNotFound: return L"path not found";
+        case reg_error::kAccessDenied: return L"access denied";
+        case reg_error::kInvalidHandle: return L"invalid handle";
+        case reg_error::kMoreData: return L"more data than expected";
+        case reg_error::kKeyDeleted: return L"key deleted meanwhile";
+        case reg_error::kUnsupportedType: return L"unexpected value type";
+        default: return L"Windows error";
+    }
+}
+
+Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value) {
+    std::wstring reason = ErrorName(code) + L" (error " + std::to_wstring(code) + L") reading " +
+                          DescribePlace(place);
+    if (!value.empty()) reason += L" value " + std::wstring(value);
+    return Finding{Outcome::CannotLook, std::move(reason)};
+}
+
+Finding Ok(std::wstring reason) { return Finding{Outcome::Ok, std::move(reason)}; }
+Finding Fail(std::wstring reason) { return Finding{Outcome::Fail, std::move(reason)}; }
+
+}  // namespace qtk::companion

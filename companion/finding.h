@@ -1,0 +1,50 @@
+// What one examination of one check row found, and the marker line that carries it.
+//
+// The diagnostic reads only a marker's first field and judges it: pass when it starts
+// with "ok", no change when "ok" occurs later in it, fail otherwise. So the first field
+// is one of three fixed words, and whatever a person may want to know goes after the
+// first comma, where the diagnostic never looks.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "companion/registry_source.h"
+
+namespace qtk::companion {
+
+enum class Outcome {
+    Ok,          // the setting is as the kit needs it
+    Fail,        // it is not
+    CannotLook,  // the examination could not decide (a key it may not read, say)
+};
+
+struct Finding {
+    Outcome outcome = Outcome::Fail;
+    std::wstring reason;  // for a person; may be empty
+};
+
+// The first field for each outcome. "cannot look" holds "ok" inside "look" and not at its
+// start, which is exactly what makes the diagnostic leave the row at its "-".
+inline constexpr std::string_view kOkField = "ok";
+inline constexpr std::string_view kFailField = "fail";
+inline constexpr std::string_view kCannotLookField = "cannot look";
+
+std::string_view FirstField(Outcome outcome);
+
+// The whole marker file: first field, then ",reason" when there is one, then CR LF.
+// Single-byte text: anything outside printable ASCII in the reason becomes '?', and the
+// line ends, which would start a second line, become blanks.
+std::string MarkerFileBytes(const Finding& finding);
+
+// A short name for the Windows errors a registry read meets, e.g. "access denied".
+std::wstring ErrorName(long code);
+
+// "access denied (error 5) reading HKLM\..." — the reason of a finding that could not
+// be decided.
+Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value = {});
+
+Finding Ok(std::wstring reason);
+Finding Fail(std::wstring reason);
+
+}  // namespace qtk::companion

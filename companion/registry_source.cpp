@@ -1,0 +1,43 @@
+#include "companion/registry_source.h"
+
+namespace qtk::companion {
+
+std::wstring DescribePlace(const KeyPlace& place) {
+    std::wstring text = place.hive == Hive::CurrentUser ? L"HKCU\\" : L"HKLM\\";
+    text += place.path;
+    if (place.view == View::Bits32) text += L" (32-bit view)";
+    return text;
+}
+
+long OpenedKey::Open(RegistrySource& source, const KeyPlace& place) {
+    Close();
+    KeyHandle handle = 0;
+    const long result = source.OpenKey(place.hive, place.path, place.view, &handle);
+    if (result == reg_error::kSuccess) {
+        source_ = &source;
+        handle_ = handle;
+    }
+    return result;
+}
+
+void OpenedKey::Close() {
+    if (source_ == nullptr) return;
+    source_->CloseKey(handle_);
+    source_ = nullptr;
+    handle_ = 0;
+}
+
+std::wstring FoldCase(std::wstring_view text) {
+    std::wstring folded(text);
+    for (wchar_t& c : folded) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return folded;
+}
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    return FoldCase(a) == FoldCase(b);
+}
+
+}  // namespace qtk::companion

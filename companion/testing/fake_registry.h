@@ -1,0 +1,79 @@
+// An in-memory registry behind the companion's registry seam, for host tests.
+//
+// It behaves the way the examination relies on: names compare without regard to case,
+// opening a missing key gives 2, a value of the wrong type gives 1630, HKLM has a 64-bit
+// and a 32-bit side (Native is the 64-bit one, as for a 64-bit process) while HKCU has
+// one, and a key can be made to refuse opening or listing with any error. It counts open
+// handles so a test can prove none leaks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "companion/registry_source.h"
+
+namespace qtk::companion::testing {
+
+class FakeRegistrySource : public RegistrySource {
+public:
+    // Keys spring into being with their parents.
+    void AddKey(Hive hive, View view, std::wstring_view path);
+    void SetDword(Hive hive, View view, std::wstring_view path, std::wstring_view name,
+                  std::uint32_t value);
+    void SetString(Hive hive, View view, std::wstring_view path, std::wstring_view name,
+                   std::wstring_view value);
+    // A value of a type the examination never expects (REG_BINARY, say).
+    void SetOther(Hive hive, View view, std::wstring_view path, std::wstring_view name);
+    void DenyOpen(Hive hive, View view, std::wstring_view path, long code = 5);
+    void DenyListing(Hive hive, View view, std::wstring_view path, long code = 5);
+    void DenyRead(Hive hive, View view, std::wstring_view path, std::wstring_view name,
+                  long code = 5);
+
+    long OpenKey(Hive hive, std::wstring_view path, View view, KeyHandle* key) override;
+    long ReadDword(KeyHandle key, std::wstring_view name, std::uint32_t* value) override;
+    long ReadString(KeyHandle key, std::wstring_view name, std::wstring* value) override;
+    long ListSubkeys(KeyHandle key, std::vector<std::wstring>* names) override;
+    long ListValues(KeyHandle key, std::vector<std::wstring>* names) override;
+    void CloseKey(KeyHandle key) override;
+
+    int open_handles = 0;
+    int opens = 0;  // successful opens in all
+
+private:
+    enum class Type { Dword, String, Other };
+    struct Value {
+        std::wstring name;
+        Type type = Type::Other;
+        std::uint32_t dword = 0;
+        std::wstring text;
+        long deny = 0;
+    };
+    struct Key {
+        std::wstring path;  // as first written
+        std::map<std::wstring, Value> values;  // by folded name
+        long deny_open = 0;
+        long deny_listing = 0;
+    };
+    // One side of the registry: HKCU, HKLM 64-bit, HKLM 32-bit.
+    using Side = std::map<std::wstring, Key>;  // by folded path
+
+    Side& SideOf(Hive hive, View view);
+    Key& Ensure(Hive hive, View view, std::wstring_view path);
+    Value& EnsureValue(Hive hive, View view, std::wstring_view path, std::wstring_view name);
+    Key* Find(KeyHandle handle);
+
+    Side user_;
+    Side machine64_;
+    Side machine32_;
+    struct Open {
+        Side* side;
+        std::wstring folded;
+    };
+    std::map<KeyHandle, Open> handles_;
+    KeyHandle next_handle_ = 0x100;
+};
+
+}  // namespace qtk::companion::testing

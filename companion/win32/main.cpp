@@ -1,0 +1,149 @@
+// tkexamine: examines this workstation and leaves in C:\tmptk\ what the diagnostic reads,
+// then ends. No window, no command line, no configuration: exit code 0 when every file was
+// written; otherwise one message box (and a line on the console, if there is one) naming
+// the file or directory and the Windows error with its system description.
+#include <windows.h>
+
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "checks/tables.h"
+#include "companion/examination.h"
+#include "companion/output_writer.h"
+#include "companion/win32/secure_directory.h"
+#include "companion/win32/win32_output.h"
+#include "companion/win32/win32_registry.h"
+#include "platform/seam.h"
+
+namespace {
+
+using qtk::Failure;
+namespace companion = qtk::companion;
+
+constexpr wchar_t kTitle[] = L"QUORIN Token Key Check - examination";
+
+// As early as possible: no DLL is ever loaded from beside the program or from the
+// current directory, where the kit's folder may sit among anybody's downloads.
+void RestrictDllSearch() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+}
+
+std::wstring DescribeError(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : L"Unknown error.";
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// The version the system really runs: RtlGetVersion is not subject to the compatibility
+// shims that make GetVersionEx report an older Windows to an unmanifested program.
+std::optional<companion::OsVersion> QueryOsVersion(companion::RegistrySource& registry) {
+    using RtlGetVersionFn = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return std::nullopt;
+    const auto get_version = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    if (get_version == nullptr) return std::nullopt;
+    RTL_OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (get_version(&info) != 0 || info.dwMajorVersion == 0) return std::nullopt;
+    return companion::OsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
+                                companion::ReadUpdateRevision(registry)};
+}
+
+void WriteToConsole(const std::wstring& text) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    bool attached = false;
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
+        // A GUI program started from a console window has no handles of its own.
+        if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+        attached = true;
+        error = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+        if (error == INVALID_HANDLE_VALUE) {
+            FreeConsole();
+            return;
+        }
+    }
+    const std::wstring line = L"tkexamine: " + text + L"\r\n";
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(error, &mode)) {
+        WriteConsoleW(error, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } else {
+        const UINT page = GetConsoleOutputCP() ? GetConsoleOutputCP() : CP_ACP;
+        const int size = WideCharToMultiByte(page, 0, line.c_str(), static_cast<int>(line.size()),
+                                             nullptr, 0, nullptr, nullptr);
+        if (size > 0) {
+            std::string bytes(static_cast<std::size_t>(size), '\0');
+            WideCharToMultiByte(page, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(),
+                                size, nullptr, nullptr);
+            WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        }
+    }
+    if (attached) {
+        CloseHandle(error);
+        FreeConsole();
+    }
+}
+
+int Report(const Failure& failure) {
+    const std::wstring description = DescribeError(failure.code);
+    std::wstring text = L"Error " + std::to_wstring(failure.code) + L": " + description +
+                        L"\r\n\r\n" + failure.action;
+    if (!failure.subject.empty()) text += L":\r\n" + failure.subject;
+    text += L"\r\n\r\nThe diagnostic would not show a true picture of this workstation; "
+            L"it is not started.";
+    WriteToConsole(failure.action + (failure.subject.empty() ? L"" : L": " + failure.subject) +
+                   L" (error " + std::to_wstring(failure.code) + L": " + description + L")");
+    MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    return failure.code != 0 ? static_cast<int>(failure.code) : 1;
+}
+
+std::wstring DirectoryPath() {
+    // The directory the check tables name, without its trailing separator.
+    std::wstring path(qtk::kMarkerDirectory);
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+int Run() {
+    try {
+        // Refuse an unsafe directory before spending any time on the examination.
+        const companion::win32::SecureDirectory directory(DirectoryPath());
+        companion::win32::Win32RegistrySource registry;
+        const std::vector<companion::MarkerResult> results =
+            companion::ExamineWorkstation(registry);
+        const std::vector<companion::OutputFile> plan =
+            companion::PlanOutput(results, QueryOsVersion(registry));
+        companion::win32::Win32OutputFiles files;
+        if (const std::optional<Failure> failure =
+                companion::WriteAll(files, plan, GetCurrentProcessId())) {
+            return Report(*failure);
+        }
+        return 0;
+    } catch (const Failure& failure) {
+        return Report(failure);
+    } catch (const std::bad_alloc&) {
+        return Report(Failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""});
+    } catch (const std::exception&) {
+        return Report(Failure{ERROR_INTERNAL_ERROR, L"Internal error", L""});
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
+    return Run();
+}

@@ -1,0 +1,235 @@
+#include "companion/win32/secure_directory.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/seam.h"
+
+namespace qtk::companion::win32 {
+namespace {
+
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T>
+using LocalPtr = std::unique_ptr<T, LocalFreer>;
+
+std::wstring SidText(PSID sid) {
+    if (sid == nullptr || !IsValidSid(sid)) return {};
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return {};
+    LocalPtr<wchar_t> owned(text);
+    return text;
+}
+
+LocalPtr<void> SidFromText(const std::wstring& text) {
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text.c_str(), &sid)) {
+        throw Failure{GetLastError(), L"Cannot read the security identifier", text};
+    }
+    return LocalPtr<void>(sid);
+}
+
+// The protected access list the directory gets, built from the portable description.
+class DesiredAcl {
+public:
+    explicit DesiredAcl(const std::wstring& user_sid) {
+        DWORD size = sizeof(ACL);
+        for (const AceSpec& ace : DesiredDacl(user_sid)) {
+            sids_.push_back(SidFromText(ace.sid));
+            size += static_cast<DWORD>(sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                    GetLengthSid(sids_.back().get());
+        }
+        // ACL sizes are DWORD-aligned.
+        size = (size + 3) & ~3u;
+        buffer_.resize(size);
+        acl_ = reinterpret_cast<PACL>(buffer_.data());
+        if (!InitializeAcl(acl_, size, ACL_REVISION)) {
+            throw Failure{GetLastError(), L"Cannot build the access list", L""};
+        }
+        std::size_t i = 0;
+        for (const AceSpec& ace : DesiredDacl(user_sid)) {
+            if (!AddAccessAllowedAceEx(acl_, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                       ace.mask, sids_[i++].get())) {
+                throw Failure{GetLastError(), L"Cannot build the access list", ace.sid};
+            }
+        }
+    }
+    PACL get() const { return acl_; }
+
+private:
+    std::vector<LocalPtr<void>> sids_;
+    std::vector<unsigned char> buffer_;
+    PACL acl_ = nullptr;
+};
+
+AceKind KindOf(BYTE type) {
+    switch (type) {
+        case ACCESS_ALLOWED_ACE_TYPE: return AceKind::Allow;
+        case ACCESS_DENIED_ACE_TYPE: return AceKind::Deny;
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_COMPOUND_ACE_TYPE: return AceKind::OtherAllow;
+        default: return AceKind::Other;
+    }
+}
+
+// Where the SID of an ACE sits depends on its type; the object types carry GUIDs first.
+PSID AceSid(ACE_HEADER* header) {
+    switch (header->AceType) {
+        case ACCESS_ALLOWED_ACE_TYPE:
+        case ACCESS_DENIED_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+            return &reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart;
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
+            auto* ace = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(header);
+            auto* start = reinterpret_cast<unsigned char*>(&ace->ObjectType);
+            if (ace->Flags & ACE_OBJECT_TYPE_PRESENT) start += sizeof(GUID);
+            if (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) start += sizeof(GUID);
+            return start;
+        }
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::wstring CurrentUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        throw Failure{GetLastError(), L"Cannot read who is running the examination", L""};
+    }
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : sizeof(TOKEN_USER));
+    const BOOL read = GetTokenInformation(token, TokenUser, buffer.data(),
+                                          static_cast<DWORD>(buffer.size()), &size);
+    const DWORD error = GetLastError();
+    CloseHandle(token);
+    if (!read) throw Failure{error, L"Cannot read who is running the examination", L""};
+    const std::wstring sid = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+    if (sid.empty()) {
+        throw Failure{ERROR_INVALID_SID, L"Cannot read who is running the examination", L""};
+    }
+    return sid;
+}
+
+SecureDirectory::SecureDirectory(const std::wstring& path)
+    : path_(path), user_sid_(CurrentUserSid()) {
+    const DesiredAcl acl(user_sid_);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl.get(), FALSE);
+    // Protected: nothing the drive root hands down (such as "Authenticated Users may
+    // modify") is added to the list.
+    SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    if (CreateDirectoryW(path_.c_str(), &attributes)) {
+        created_ = true;
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        throw Failure{GetLastError(), L"Cannot create the directory", path_};
+    }
+
+    // Opened as the link itself if it is one, so the check below sees the link.
+    pin_ = CreateFileW(path_.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (pin_ == INVALID_HANDLE_VALUE) {
+        throw Failure{GetLastError(), L"Cannot open the directory", path_};
+    }
+
+    DirectoryJudgement judgement = JudgeDirectory(ReadFacts(), user_sid_);
+    if (judgement.action == DirectoryAction::Tighten) {
+        Tighten(judgement);
+        judgement = JudgeDirectory(ReadFacts(), user_sid_);
+        if (judgement.action == DirectoryAction::Tighten) {
+            throw Failure{ERROR_ACCESS_DENIED,
+                          L"The directory is not used, because its access list did not take: " +
+                              judgement.reason,
+                          path_};
+        }
+    }
+    if (judgement.action == DirectoryAction::Refuse) {
+        throw Failure{ERROR_DIRECTORY, L"The directory is not used, because " + judgement.reason,
+                      path_};
+    }
+}
+
+SecureDirectory::~SecureDirectory() {
+    if (pin_ != INVALID_HANDLE_VALUE) CloseHandle(pin_);
+}
+
+DirectoryFacts SecureDirectory::ReadFacts() const {
+    DirectoryFacts facts;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(pin_, &info)) {
+        throw Failure{GetLastError(), L"Cannot read the directory's attributes", path_};
+    }
+    facts.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    facts.is_reparse_point = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    const DWORD result =
+        GetSecurityInfo(pin_, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &owner, nullptr, &dacl, nullptr, &raw);
+    if (result != ERROR_SUCCESS) {
+        throw Failure{result, L"Cannot read who may write to the directory", path_};
+    }
+    LocalPtr<void> descriptor(raw);
+    facts.owner_sid = SidText(owner);
+    facts.has_dacl = dacl != nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (GetSecurityDescriptorControl(raw, &control, &revision)) {
+        facts.dacl_protected = (control & SE_DACL_PROTECTED) != 0;
+    }
+    if (dacl != nullptr) {
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* entry = nullptr;
+            if (!GetAce(dacl, i, &entry)) continue;
+            auto* header = static_cast<ACE_HEADER*>(entry);
+            AceFact fact;
+            fact.kind = KindOf(header->AceType);
+            // Every allowing and denying type keeps its mask right after the header.
+            fact.mask = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask;
+            fact.inherit_only = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+            fact.sid = SidText(AceSid(header));
+            // An allowing entry whose SID cannot be read is someone unknown.
+            if (fact.sid.empty()) fact.sid = L"(unreadable)";
+            facts.aces.push_back(std::move(fact));
+        }
+    }
+    return facts;
+}
+
+void SecureDirectory::Tighten(const DirectoryJudgement& judgement) {
+    const DesiredAcl acl(user_sid_);
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    LocalPtr<void> owner;
+    if (judgement.owner_untrusted) {
+        owner = SidFromText(user_sid_);
+        what |= OWNER_SECURITY_INFORMATION;
+    }
+    // Through the name, not the handle: SetNamedSecurityInfoW also hands the new list down
+    // to whatever is already inside.
+    std::wstring name = path_;
+    const DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what,
+                                               static_cast<PSID>(owner.get()), nullptr,
+                                               acl.get(), nullptr);
+    if (result != ERROR_SUCCESS) {
+        throw Failure{result,
+                      L"The directory is not used, because " + judgement.reason +
+                          L", and its access list could not be changed",
+                      path_};
+    }
+    tightened_ = true;
+}
+
+}  // namespace qtk::companion::win32

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The whole kit on a known configuration: the companion examines the prefix's registry and
+# writes every marker, the diagnostic paints exactly what that configuration means, and
+# closing it runs the companion's clean-up script, which removes every file again.
+#
+# Twice: first on user and machine lists of their own (companion_registry_a.reg), then
+# with policies on top and two keys the companion may not read (companion_registry_b.reg).
+source "$(dirname "$0")/companion_lib.sh" "$@"
+
+bench_prepare 96
+# The companion makes the directory itself.
+rm -rf "$(bench_tmptk '')"
+companion_import "$COMPANION_DIR/companion_registry_a.reg"
+
+# ---- first examination
+companion_examine
+bench_expect "exit code of the first examination" "$COMPANION_STATUS" 0
+companion_check_markers "$COMPANION_DIR/companion_expected_a.tsv"
+companion_check_version_file
+bench_expect_true "the clean-up script is left beside them" test -s "$(bench_tmptk rundelay.bat)"
+bench_expect "files other than its own in C:\\tmptk" \
+    "$(comm -13 <(companion_written_files | tr ' ' '\n' | sort) <(ls "$(bench_tmptk '')" | sort) | tr '\n' ' ')" ""
+
+companion_show_acl 'C:\tmptk' acl.tsv
+user_sid=$(bench_field acl.tsv user 2)
+bench_expect_true "the access list was read back (user ${user_sid:-?})" test -n "$user_sid"
+bench_expect "others who may write to the new C:\\tmptk ($(bench_field acl.tsv sddl 2))" \
+    "$(companion_foreign_writers "$(bench_field acl.tsv sddl 2)" "$user_sid")" ""
+
+companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" first
+# The diagnostic started the clean-up script as it closed.
+qtk_wait_until 20000 companion_none_left ||
+    bench_fail "files left after the clean-up: $(ls "$(bench_tmptk '')" | tr '\n' ' ')"
+bench_expect_true "C:\\tmptk itself stays" test -d "$(bench_tmptk '')"
+
+# ---- second examination
+companion_import "$COMPANION_DIR/companion_registry_b.reg"
+companion_lock_key HKLM 'Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains\qrn.example\sandrel'
+companion_lock_key HKCU 'Software\Microsoft\Windows\CurrentVersion\Uninstall'
+companion_examine
+bench_expect "exit code of the second examination" "$COMPANION_STATUS" 0
+companion_check_markers "$COMPANION_DIR/companion_expected_b.tsv"
+bench_expect_true "a locked key is named in its marker" \
+    grep -q '^cannot look,access denied (error 5) reading HKLM\\.*\\qrn.example\\sandrel' \
+    "$(bench_tmptk mwww_sandrel.txt)"
+companion_check_board "$COMPANION_DIR/companion_expected_b.tsv" second
+
+bench_finish

@@ -1,0 +1,151 @@
+# shellcheck shell=bash
+# What the companion's end-to-end cases share, on top of the bench's lib/bench.sh. A case
+# script starts with
+#
+#   source "$(dirname "$0")/companion_lib.sh" "$@"
+#
+# and is called as: CASE.sh TKCHECK PROBE TEMPLATE WORKROOT NAME TKEXAMINE ACLPROBE KITDIR.
+
+# shellcheck source=lib/bench.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/bench.sh" "$@"
+
+COMPANION_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+COMPANION_EXE=$(realpath "${CASE_ARGS[0]:?tkexamine.exe}")
+COMPANION_ACL_PROBE=$(realpath "${CASE_ARGS[1]:?tkaclprobe.exe}")
+COMPANION_KIT=$(realpath -m "${CASE_ARGS[2]:?kit directory}")
+
+# A path of this machine as the prefix sees it, through Wine's Z: drive.
+companion_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# companion_import REGFILE: a .reg file into the prefix's registry, in one process.
+companion_import() {
+    qtk_wine regedit /S "$(companion_windows_path "$1")" >>"$BENCH_WORK/wine.log" 2>&1 ||
+        qtk_die "importing $1 failed"
+}
+
+# companion_lock_key HIVE PATH: opening the key fails with "access denied" from now on.
+companion_lock_key() {
+    local out
+    out=$(qtk_wine "$COMPANION_ACL_PROBE" lock-key "$1" "$2" 2>>"$BENCH_WORK/wine.log") ||
+        qtk_die "cannot lock $1\\$2: $out"
+}
+
+# companion_examine: runs tkexamine and waits for it; COMPANION_STATUS is its exit code.
+companion_examine() {
+    COMPANION_STATUS=0
+    timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+        COMPANION_STATUS=$?
+}
+
+# The SIDs an access list (SDDL, as tkaclprobe shows it) lets write, other than the
+# current user's, SYSTEM's, Administrators' and the creator-owner placeholder.
+companion_foreign_writers() {
+    local sddl=$1 user=$2
+    grep -oE '\(A;[^;]*;[^;]*;[^;]*;[^;]*;[^)]*\)' <<<"$sddl" | while IFS=';' read -r _ _ rights _ _ sid; do
+        sid=${sid%)}
+        case $sid in "$user" | SY | BA | CO | S-1-5-18 | S-1-5-32-544 | S-1-3-0) continue ;; esac
+        if [[ $rights == 0x* ]]; then
+            # write data, append, write EA, delete child, write attributes, delete,
+            # write DAC, write owner, generic all, generic write
+            (((rights & 0x500D0156) != 0)) && echo "$sid"
+        elif [[ $rights =~ (FA|FW|GA|GW|SD|WD|WO) ]]; then
+            echo "$sid"
+        fi
+    done | sort -u | tr '\n' ' '
+}
+
+# companion_show_acl PATH OUT: tkaclprobe's view of PATH in OUT.
+companion_show_acl() {
+    qtk_wine "$COMPANION_ACL_PROBE" show "$1" >"$2" 2>>"$BENCH_WORK/wine.log" ||
+        bench_fail "cannot read the access list of $1: $(cat "$2")"
+}
+
+# The version the prefix's Windows reports through its own `ver`, "6.1.7601".
+companion_system_version() {
+    qtk_wine cmd /c ver 2>>"$BENCH_WORK/wine.log" | tr -d '\r' | grep -oE '[0-9]+\.[0-9]+\.[0-9]+' | head -n 1
+}
+
+# companion_check_markers EXPECTED: every marker holds one CR LF line whose first field
+# is the expected one.
+companion_check_markers() {
+    local expected=$1 label marker field caption colour file bytes first wrong=0
+    while IFS=$'\t' read -r label marker field caption colour; do
+        [[ $label == \#* || $label == label || -z $label ]] && continue
+        file=$(bench_tmptk "$marker")
+        if [[ ! -f $file ]]; then
+            bench_fail "$marker was not written"
+            wrong=$((wrong + 1))
+            continue
+        fi
+        bytes=$(od -An -c "$file" | tr -s ' \n' ' ')
+        if [[ $(grep -c $'\r$' "$file") != 1 || $(wc -l <"$file") != 1 || $bytes != *'\r \n ' ]]; then
+            bench_fail "$marker is not one line ending in CR LF: $bytes"
+            wrong=$((wrong + 1))
+        fi
+        first=$(head -n 1 "$file" | tr -d '\r')
+        first=${first%%,*}
+        if [[ $first != "$field" ]]; then
+            bench_fail "$marker starts with [$first], expected [$field]: $(tr -d '\r' <"$file")"
+            wrong=$((wrong + 1))
+        fi
+    done <"$expected"
+    if ((wrong == 0)); then echo "ok: every marker of $(basename "$expected") as expected"; fi
+}
+
+# companion_check_version_file: "Version <the system's version>.4291", the update revision
+# coming from the registry.
+companion_check_version_file() {
+    local line want
+    line=$(head -n 1 "$(bench_tmptk outwinversion.txt)" | tr -d '\r')
+    want="Version $(companion_system_version).4291"
+    bench_expect "the OS-version file" "$line" "$want"
+}
+
+# companion_check_board EXPECTED NAME [started]: starts the diagnostic on what the
+# companion wrote (unless something else already did) and compares every frame and label,
+# the status labels as EXPECTED says, then closes it the way a user does.
+companion_check_board() {
+    local expected=$1 name=$2 board="$BENCH_WORK/$2-board.tsv" version
+    [[ ${3:-} == started ]] || qtk_start_program "$BENCH_EXE"
+    if ! bench_probe "$name-shown.tsv" wait-shown 30000 dump colors; then
+        [[ ${3:-} == started ]] || qtk_wait_program 5000 || true
+        bench_fail "the diagnostic showed no board after the $name examination" \
+            "(exit status ${QTK_PROGRAM_STATUS:-none}: $(tail -n 3 "$BENCH_WORK/program.log" | tr '\n' ' '))"
+        return 0
+    fi
+    bench_screenshot "$name-board"
+    # Read only now: when something else started the diagnostic, the companion may have
+    # been writing until a moment ago.
+    version=$(head -n 1 "$(bench_tmptk outwinversion.txt)" | tr -d '\r' || true)
+    {
+        printf 'name\tcaption\tcolour\tmarker\n'
+        printf 'comname\t%s\tgreen\t-\n' "$QTK_DEMO_COMPUTER_NAME"
+        printf 'os\t%s %s\tgreen\toutwinversion.txt\n' "$QTK_DEMO_PRODUCT_NAME" "$version"
+        awk -F'\t' '$1 !~ /^#/ && $1 != "label" && NF >= 5 { print $1 "\t" $4 "\t" $5 "\t" $2 }' \
+            "$expected"
+    } >"$board"
+    if awk -f "$BENCH_DIR/lib/check_layout.awk" -v dpi=96 "$BENCH_DIR/expected_layout.tsv" \
+        "$board" "$name-shown.tsv"; then
+        echo "ok: the diagnostic paints $(basename "$expected") row by row"
+    else
+        bench_fail "the board after $name differs from $(basename "$expected") (see above)"
+    fi
+    bench_probe "$name-closed.tsv" wait-shown 5000 close wait-gone 10000 || true
+    if [[ ${3:-} != started ]]; then
+        qtk_wait_program 15000 || bench_fail "the diagnostic did not end after the close"
+    fi
+}
+
+# The files one examination leaves: the OS-version file, the markers, the clean-up script.
+companion_written_files() {
+    echo outwinversion.txt rundelay.bat
+    awk -F'\t' '$1 !~ /^#/ && $1 != "label" && NF >= 5 { print $2 }' "$COMPANION_DIR/companion_expected_a.tsv"
+}
+
+companion_none_left() {
+    local name
+    for name in $(companion_written_files); do
+        [[ -e $(bench_tmptk "$name") ]] && return 1
+    done
+    return 0
+}

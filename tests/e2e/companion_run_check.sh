@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The one-click entry point as handed out: run-check.cmd beside the two programs. When the
+# examination succeeds the diagnostic comes up showing it; when it fails the examination
+# says why and the diagnostic is not started.
+source "$(dirname "$0")/companion_lib.sh" "$@"
+
+# run_check NAME: starts the kit's run-check.cmd through cmd, as a double-click would.
+run_check() {
+    qtk_wine --version >/dev/null
+    wine cmd /c "$(companion_windows_path "$COMPANION_KIT/run-check.cmd")" \
+        >>"$BENCH_WORK/$1-cmd.log" 2>&1 </dev/null &
+    RUN_CHECK_PID=$!
+    qtk_on_exit qtk_kill_pid "$RUN_CHECK_PID"
+}
+
+run_check_status() {
+    qtk_wait_until "$1" eval "! kill -0 $RUN_CHECK_PID 2>/dev/null" || return 1
+    RUN_CHECK_STATUS=0
+    wait "$RUN_CHECK_PID" || RUN_CHECK_STATUS=$?
+}
+
+for program in tkexamine.exe tkcheck.exe run-check.cmd; do
+    bench_expect_true "the kit holds $program" test -f "$COMPANION_KIT/$program"
+done
+
+bench_prepare 96
+rm -rf "$(bench_tmptk '')"
+companion_import "$COMPANION_DIR/companion_registry_a.reg"
+
+# ---- the examination succeeds: the diagnostic shows it
+run_check success
+companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" success started
+run_check_status 15000 || bench_fail "run-check.cmd did not end"
+bench_expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
+
+# ---- the examination fails: only its report, no diagnostic
+tmptk=$(bench_tmptk '')
+rm -rf "$tmptk"
+printf 'not a directory\r\n' >"${tmptk%/}"
+bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 30000
+qtk_wait_until 15000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
+run_check failure
+bench_wait_probe_bg 40000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
+run_check_status 15000 || bench_fail "run-check.cmd did not end after the report"
+cat refused.tsv
+bench_expect "reports of the examination" "$(grep -c '^msgbox' refused.tsv)" 1
+bench_expect_true "run-check.cmd passes the failure on (${RUN_CHECK_STATUS:-none})" \
+    test "${RUN_CHECK_STATUS:-0}" -ne 0
+# Had the diagnostic been started, it would be waiting now with its own error report.
+bench_probe diagnostic.tsv --exe tkcheck.exe watch-error 2000 || true
+bench_expect "the diagnostic was not started" "$(bench_field diagnostic.tsv watch 4)" 0
+
+bench_finish

@@ -1,0 +1,408 @@
+// The trusted-sites examination: which registry entries put a row's site in the Trusted
+// sites zone, for which scope, and when the companion has to say it cannot tell.
+#include "companion/trusted_sites.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "checks/tables.h"
+#include "companion/examination.h"
+#include "companion/site_names.h"
+#include "companion/testing/fake_registry.h"
+
+namespace qtk::companion {
+namespace {
+
+using testing::FakeRegistrySource;
+
+constexpr Hive kUser = Hive::CurrentUser;
+constexpr Hive kMachine = Hive::LocalMachine;
+
+const std::wstring kZoneMap =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap";
+const std::wstring kDomains = kZoneMap + L"\\Domains";
+const std::wstring kEscDomains = kZoneMap + L"\\EscDomains";
+const std::wstring kPolicySettings =
+    L"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const std::wstring kZoneMapKey = kPolicySettings + L"\\ZoneMapKey";
+
+const TrustedSite& Site(std::string_view caption_label) {
+    for (const TrustedSite& site : TrustedSites()) {
+        if (site.caption_label == caption_label) return site;
+    }
+    throw std::logic_error("no such site row");
+}
+
+// The rows by what they stand for, so that a case reads like the configuration it tests.
+constexpr std::string_view kTesk = "lbteskquorin";         // https://tesk.qrn.example
+constexpr std::string_view kKessor = "lbkessor";           // https://kessor.qrn.example
+constexpr std::string_view kHalvekGo = "lbhalvekgo";       // https://*.halvek.example
+constexpr std::string_view kHvkQuorin = "lbhalvekquorin";  // https://*.hvk.qrn.example
+constexpr std::string_view kQuorin = "lbquorin";           // https://*.qrn.example
+constexpr std::string_view kDrosk = "lbdroskgo";           // https://*.drosk.example
+constexpr std::string_view kOmvar = "lbomvar";             // http://*.omvar.example
+
+void Own(FakeRegistrySource& r, Hive hive, const std::wstring& key, const std::wstring& name,
+         std::uint32_t zone, const std::wstring& base = kDomains) {
+    r.SetDword(hive, View::Native, base + L"\\" + key, name, zone);
+}
+
+void Policy(FakeRegistrySource& r, Hive hive, const std::wstring& name, const std::wstring& zone) {
+    r.SetString(hive, View::Native, kZoneMapKey, name, zone);
+}
+
+struct Case {
+    const char* label;
+    std::function<void(FakeRegistrySource&)> setup;
+    std::string_view row;
+    Hive scope;
+    Outcome expected;
+    const wchar_t* reason_has = nullptr;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
+
+class TrustedSiteCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(TrustedSiteCase, DecidesTheRow) {
+    const Case& c = GetParam();
+    FakeRegistrySource registry;
+    c.setup(registry);
+    Finding finding;
+    {
+        TrustedSiteExaminer examiner(registry);
+        finding = examiner.Examine(Site(c.row), c.scope);
+    }
+    EXPECT_EQ(finding.outcome, c.expected) << std::string(finding.reason.begin(), finding.reason.end());
+    if (c.reason_has != nullptr) {
+        EXPECT_NE(finding.reason.find(c.reason_has), std::wstring::npos)
+            << std::string(finding.reason.begin(), finding.reason.end());
+    }
+    EXPECT_EQ(registry.open_handles, 0) << "a key was left open";
+}
+
+const Case kOwnListCases[] = {
+    {"nothing configured", [](auto&) {}, kTesk, kUser, Outcome::Fail},
+    {"exact host as a sub-key of its domain",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kTesk, kUser, Outcome::Ok,
+     L"qrn.example\\tesk"},
+    {"a user entry is not a machine entry",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kTesk, kMachine,
+     Outcome::Fail},
+    {"a machine entry is not a user entry",
+     [](auto& r) { Own(r, kMachine, L"qrn.example\\tesk", L"https", 2); }, kTesk, kUser,
+     Outcome::Fail},
+    {"machine entry for the machine",
+     [](auto& r) { Own(r, kMachine, L"qrn.example\\tesk", L"https", 2); }, kTesk, kMachine,
+     Outcome::Ok, L"HKLM\\"},
+    {"wrong scheme: http for an https row",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"http", 2); }, kTesk, kUser,
+     Outcome::Fail},
+    {"star value covers https", [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"*", 2); },
+     kTesk, kUser, Outcome::Ok},
+    {"star value covers http", [](auto& r) { Own(r, kUser, L"omvar.example", L"*", 2); }, kOmvar,
+     kUser, Outcome::Ok},
+    {"the http row wants http, not https",
+     [](auto& r) { Own(r, kUser, L"omvar.example", L"https", 2); }, kOmvar, kUser, Outcome::Fail},
+    {"the http row with http", [](auto& r) { Own(r, kUser, L"omvar.example", L"http", 2); },
+     kOmvar, kUser, Outcome::Ok},
+    {"wildcard row as a value on the domain key",
+     [](auto& r) { Own(r, kUser, L"halvek.example", L"https", 2); }, kHalvekGo, kUser,
+     Outcome::Ok},
+    {"wildcard row as a star sub-key", [](auto& r) { Own(r, kUser, L"halvek.example\\*", L"https", 2); },
+     kHalvekGo, kUser, Outcome::Ok},
+    {"one host does not trust its whole domain",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kQuorin, kUser,
+     Outcome::Fail},
+    {"the domain key trusts a host below it",
+     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kTesk, kUser, Outcome::Ok},
+    {"wildcard sub-domain as a *. sub-key",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\*.hvk", L"https", 2); }, kHvkQuorin, kUser,
+     Outcome::Ok},
+    {"the host hvk.qrn.example is not the hosts below it",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\hvk", L"https", 2); }, kHvkQuorin, kUser,
+     Outcome::Fail},
+    {"a broader wildcard covers a narrower one",
+     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kHvkQuorin, kUser, Outcome::Ok},
+    {"a wildcard sub-key does not reach a sibling host",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\*.hvk", L"https", 2); }, kTesk, kUser,
+     Outcome::Fail},
+    {"the whole host as a domain key", [](auto& r) { Own(r, kUser, L"tesk.qrn.example", L"https", 2); },
+     kTesk, kUser, Outcome::Ok},
+    {"another zone is a fail that names it",
+     [](auto& r) { Own(r, kUser, L"drosk.example", L"https", 1); }, kDrosk, kUser, Outcome::Fail,
+     L"Local intranet"},
+    {"the scheme's own value before star on the same key",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 3);
+         Own(r, kUser, L"qrn.example\\tesk", L"*", 2);
+     },
+     kTesk, kUser, Outcome::Fail, L"Internet"},
+    {"a more specific entry beats the domain's",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example", L"https", 2);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 4);
+     },
+     kTesk, kUser, Outcome::Fail, L"Restricted sites"},
+    {"a more specific key silent on the scheme leaves it to the domain",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example", L"https", 2);
+         Own(r, kUser, L"qrn.example\\tesk", L"http", 3);
+     },
+     kTesk, kUser, Outcome::Ok},
+    {"names compare without regard to case",
+     [](auto& r) { Own(r, kUser, L"QRN.Example\\Tesk", L"HTTPS", 2); }, kTesk, kUser, Outcome::Ok},
+    {"another host of the same domain does not count",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\kessor", L"https", 2); }, kTesk, kUser,
+     Outcome::Fail},
+    {"a key that may not be opened",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         r.DenyOpen(kUser, View::Native, kDomains + L"\\qrn.example\\tesk");
+     },
+     kTesk, kUser, Outcome::CannotLook, L"access denied (error 5) reading HKCU\\"},
+    {"a denied key elsewhere does not matter",
+     [](auto& r) {
+         Own(r, kUser, L"halvek.example", L"https", 2);
+         r.DenyOpen(kUser, View::Native, kDomains + L"\\qrn.example");
+     },
+     kHalvekGo, kUser, Outcome::Ok},
+    {"a zone that is not a DWORD",
+     [](auto& r) { r.SetString(kUser, View::Native, kDomains + L"\\qrn.example\\tesk", L"https", L"2"); },
+     kTesk, kUser, Outcome::CannotLook, L"unexpected value type"},
+    {"ZoneMap that may not be opened",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         r.DenyOpen(kUser, View::Native, kZoneMap);
+     },
+     kTesk, kUser, Outcome::CannotLook},
+};
+INSTANTIATE_TEST_SUITE_P(OwnList, TrustedSiteCase, ::testing::ValuesIn(kOwnListCases));
+
+const Case kEscCases[] = {
+    {"enhanced security reads EscDomains",
+     [](auto& r) {
+         r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2, kEscDomains);
+     },
+     kTesk, kUser, Outcome::Ok, L"EscDomains"},
+    {"enhanced security ignores Domains",
+     [](auto& r) {
+         r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, Outcome::Fail},
+    {"without it EscDomains is ignored",
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2, kEscDomains); }, kTesk,
+     kUser, Outcome::Fail},
+    {"enhanced security is per scope",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
+     },
+     kTesk, kUser, Outcome::Ok},
+    {"machine under enhanced security",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
+     },
+     kTesk, kMachine, Outcome::Ok},
+};
+INSTANTIATE_TEST_SUITE_P(EnhancedSecurity, TrustedSiteCase, ::testing::ValuesIn(kEscCases));
+
+const Case kPolicyCases[] = {
+    {"a policy entry alone", [](auto& r) { Policy(r, kUser, L"https://tesk.qrn.example", L"2"); },
+     kTesk, kUser, Outcome::Ok, L"ZoneMapKey"},
+    {"a policy entry overrides the own list",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Policy(r, kUser, L"https://tesk.qrn.example", L"3");
+     },
+     kTesk, kUser, Outcome::Fail, L"Internet"},
+    {"a policy list replaces the own list",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Policy(r, kUser, L"https://kessor.qrn.example", L"2");
+     },
+     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+    {"the other row of that list",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Policy(r, kUser, L"https://kessor.qrn.example", L"2");
+     },
+     kKessor, kUser, Outcome::Ok},
+    {"a policy entry without scheme covers every scheme",
+     [](auto& r) { Policy(r, kUser, L"tesk.qrn.example", L"2"); }, kTesk, kUser, Outcome::Ok},
+    {"a star scheme covers http", [](auto& r) { Policy(r, kUser, L"*://*.omvar.example", L"2"); },
+     kOmvar, kUser, Outcome::Ok},
+    {"a policy entry for another scheme",
+     [](auto& r) { Policy(r, kUser, L"http://tesk.qrn.example", L"2"); }, kTesk, kUser,
+     Outcome::Fail},
+    {"a policy wildcard covers a host below",
+     [](auto& r) { Policy(r, kUser, L"https://*.qrn.example", L"2"); }, kTesk, kUser, Outcome::Ok},
+    {"a policy wildcard is the wildcard row",
+     [](auto& r) { Policy(r, kUser, L"https://*.qrn.example", L"2"); }, kQuorin, kUser,
+     Outcome::Ok},
+    {"a policy host is not its domain's wildcard",
+     [](auto& r) { Policy(r, kUser, L"https://qrn.example", L"2"); }, kQuorin, kUser,
+     Outcome::Fail},
+    {"a policy entry with a port and a path",
+     [](auto& r) { Policy(r, kUser, L"HTTPS://Tesk.QRN.example:443/login", L" 2 "); }, kTesk,
+     kUser, Outcome::Ok},
+    {"policy data that is no zone",
+     [](auto& r) { Policy(r, kUser, L"https://tesk.qrn.example", L"two"); }, kTesk, kUser,
+     Outcome::Fail, L"no zone number"},
+    {"policy data as a DWORD",
+     [](auto& r) { r.SetDword(kUser, View::Native, kZoneMapKey, L"https://tesk.qrn.example", 2); },
+     kTesk, kUser, Outcome::Ok},
+    {"a policy key that may not be opened",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         r.DenyOpen(kUser, View::Native, kZoneMapKey);
+     },
+     kTesk, kUser, Outcome::CannotLook},
+    {"a policy list that may not be listed",
+     [](auto& r) {
+         Policy(r, kMachine, L"https://tesk.qrn.example", L"2");
+         r.DenyListing(kMachine, View::Native, kZoneMapKey);
+     },
+     kTesk, kMachine, Outcome::CannotLook},
+    {"an empty policy key leaves the own list in force",
+     [](auto& r) {
+         r.AddKey(kUser, View::Native, kZoneMapKey);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, Outcome::Ok},
+    {"the machine policy decides for the user too",
+     [](auto& r) { Policy(r, kMachine, L"https://*.qrn.example", L"2"); }, kTesk, kUser,
+     Outcome::Ok},
+    {"the machine policy before the user policy",
+     [](auto& r) {
+         Policy(r, kMachine, L"https://tesk.qrn.example", L"4");
+         Policy(r, kUser, L"https://tesk.qrn.example", L"2");
+     },
+     kTesk, kUser, Outcome::Fail, L"Restricted"},
+    {"a user policy does not decide for the machine",
+     [](auto& r) {
+         Policy(r, kUser, L"https://tesk.qrn.example", L"2");
+         Own(r, kMachine, L"qrn.example\\tesk", L"https", 3);
+     },
+     kTesk, kMachine, Outcome::Fail, L"Internet"},
+};
+INSTANTIATE_TEST_SUITE_P(Policy, TrustedSiteCase, ::testing::ValuesIn(kPolicyCases));
+
+const Case kMachineOnlyCases[] = {
+    {"machine settings only ignore the user's list",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, Outcome::Fail, L"Security_HKLM_only"},
+    {"machine settings only apply the machine's list to the user",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
+         Own(r, kMachine, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, Outcome::Ok},
+    {"the rule at 0 changes nothing",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 0);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, Outcome::Ok},
+    {"the rule unreadable leaves the user undecided",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         r.DenyOpen(kMachine, View::Native, kPolicySettings);
+     },
+     kTesk, kUser, Outcome::CannotLook},
+};
+INSTANTIATE_TEST_SUITE_P(MachineOnly, TrustedSiteCase, ::testing::ValuesIn(kMachineOnlyCases));
+
+// The examination must put each scope's finding into that scope's marker of the same row.
+TEST(TrustedSitesWiring, EachFindingLandsInItsOwnRowAndColumn) {
+    FakeRegistrySource registry;
+    Own(registry, kMachine, L"qrn.example\\kessor", L"https", 2);
+    Own(registry, kUser, L"omvar.example", L"http", 2);
+    const std::vector<MarkerResult> results = ExamineWorkstation(registry);
+    const auto& groups = {&TrustedSitesUserGroup(), &TrustedSitesMachineGroup()};
+    std::size_t i = 0;
+    for (const CheckGroup* group : groups) {
+        for (const CheckRow& row : group->rows) {
+            SCOPED_TRACE(std::string(row.label));
+            ASSERT_LT(i, results.size());
+            EXPECT_EQ(results[i].marker, row.marker);
+            const bool wanted = row.label == "mkessor" || row.label == "useromvar";
+            EXPECT_EQ(results[i].finding.outcome, wanted ? Outcome::Ok : Outcome::Fail);
+            ++i;
+        }
+    }
+    EXPECT_EQ(registry.open_handles, 0);
+}
+
+struct PatternCase {
+    const char* label;
+    const wchar_t* text;
+    bool parses;
+    const wchar_t* scheme;
+    bool wildcard;
+    const wchar_t* host;
+};
+
+TEST(SiteNames, ParsesWhatSiteListsHold) {
+    const PatternCase cases[] = {
+        {"scheme and host", L"https://tesk.qrn.example", true, L"https", false, L"tesk.qrn.example"},
+        {"bare host", L"tesk.qrn.example", true, L"", false, L"tesk.qrn.example"},
+        {"wildcard", L"http://*.omvar.example", true, L"http", true, L"omvar.example"},
+        {"star scheme", L"*://*.qrn.example", true, L"", true, L"qrn.example"},
+        {"case folded", L"HTTPS://*.QRN.Example", true, L"https", true, L"qrn.example"},
+        {"port and path dropped", L"https://tesk.qrn.example:8443/a/b", true, L"https", false,
+         L"tesk.qrn.example"},
+        {"trailing dot", L"tesk.qrn.example.", true, L"", false, L"tesk.qrn.example"},
+        {"blanks around", L"  tesk.qrn.example ", true, L"", false, L"tesk.qrn.example"},
+        {"empty", L"", false, L"", false, L""},
+        {"star alone", L"*", false, L"", false, L""},
+        {"scheme alone", L"https://", false, L"", false, L""},
+        {"star inside", L"tesk.*.example", false, L"", false, L""},
+        {"double star", L"*.*.qrn.example", false, L"", false, L""},
+        {"empty label", L"tesk..example", false, L"", false, L""},
+    };
+    for (const PatternCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::optional<SiteName> name = ParseSiteName(c.text);
+        ASSERT_EQ(name.has_value(), c.parses);
+        if (!name) continue;
+        EXPECT_EQ(name->scheme, c.scheme);
+        EXPECT_EQ(name->pattern.wildcard, c.wildcard);
+        EXPECT_EQ(name->pattern.host, c.host);
+    }
+}
+
+TEST(SiteNames, WildcardCoversOnlyHostsStrictlyBelow) {
+    struct CoverCase {
+        const char* label;
+        SitePattern pattern;
+        const wchar_t* host;
+        bool covered;
+    };
+    const CoverCase cases[] = {
+        {"domain wildcard covers a host", {true, L"qrn.example"}, L"tesk.qrn.example", true},
+        {"and a host two levels down", {true, L"qrn.example"}, L"a.tesk.qrn.example", true},
+        {"but not the domain itself", {true, L"qrn.example"}, L"qrn.example", false},
+        {"host wildcard does not cover the host", {true, L"tesk.qrn.example"}, L"tesk.qrn.example",
+         false},
+        {"a suffix that is not a label", {true, L"qrn.example"}, L"xqrn.example", false},
+        {"exact host", {false, L"tesk.qrn.example"}, L"TESK.qrn.example", true},
+        {"exact host is not a host below", {false, L"qrn.example"}, L"tesk.qrn.example", false},
+    };
+    for (const CoverCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(Covers(c.pattern, c.host), c.covered);
+    }
+}
+
+}  // namespace
+}  // namespace qtk::companion
