@@ -2,16 +2,28 @@
 # Builds the Windows program and runs it under Wine on the demo data (demo/tmptk), in a
 # private prefix under build/demo: never the user's ~/.wine.
 #
+# By default the demo is a real examination: a typical workstation configuration goes into
+# the prefix's registry, the companion tkexamine.exe examines it and writes C:\tmptk, and the
+# diagnostic shows what it found. With --canned the shipped marker files in demo/tmptk are
+# copied in instead.
+#
 # With a reachable $DISPLAY the window opens there and the demo ends when you close it.
 # Without one it runs on a private Xvfb display, saves a screenshot of the window to
 # build/demo/screenshot.png (and docs/screenshot.png), closes the window and cleans up.
 #
-#   scripts/demo.sh [--headless]
+#   scripts/demo.sh [--headless] [--canned]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 headless=0
-[[ ${1:-} == --headless ]] && headless=1
+canned=0
+for arg in "$@"; do
+    case $arg in
+        --headless) headless=1 ;;
+        --canned) canned=1 ;;
+        *) echo "usage: $0 [--headless] [--canned]" >&2; exit 2 ;;
+    esac
+done
 
 if [[ -f $root/scripts/setup.sh ]]; then
     bash "$root/scripts/setup.sh"
@@ -24,6 +36,7 @@ cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 --parallel 2
 
 exe=$root/build/windows-x64/app/win32/tkcheck.exe
+examiner=$root/build/windows-x64/companion/win32/tkexamine.exe
 probe=$root/build/windows-x64/tests/e2e/tkprobe.exe
 template=$root/build/windows-x64/tests/e2e/wine-template
 out=$root/build/demo
@@ -33,6 +46,8 @@ out=$root/build/demo
 source "$root/tools/wine-env.sh"
 # shellcheck source=demo/identity.sh
 source "$root/demo/identity.sh"
+# shellcheck source=scripts/demo-configure.sh
+source "$root/scripts/demo-configure.sh"
 rm -rf "$out/run"
 qtk_env_init "$out/run"
 
@@ -48,8 +63,17 @@ qtk_template_ensure "$template"
 qtk_prefix_clone "$template" "$out/prefix"
 qtk_use_prefix "$out/prefix"
 qtk_server_start
+# A workstation of today: the prefix reports Windows 10, not Wine's older default.
+qtk_wine winecfg -v win10 >>"$QTK_WORK/wine.log" 2>&1 || qtk_log "could not set the Windows version"
 qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
-qtk_install_tmptk "$root/demo/tmptk"
+if ((canned == 1)); then
+    qtk_install_tmptk "$root/demo/tmptk"
+else
+    qtk_demo_configure
+    qtk_log "examining the workstation with tkexamine.exe"
+    qtk_wine "$examiner" >>"$QTK_WORK/wine.log" 2>&1 ||
+        qtk_die "tkexamine.exe failed (see $QTK_WORK/wine.log)"
+fi
 # On a real desktop the window manager should frame, move and close the window; the
 # template leaves windows unmanaged because Xvfb has no window manager.
 ((headless == 1)) || qtk_reg_set 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ Y

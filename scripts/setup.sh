@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686
   # running and looking at it: Wine on a virtual display, Thai fonts, screenshots
-  wine wine64 xvfb xauth fonts-thai-tlwg imagemagick inotify-tools
+  wine wine64 fonts-wine xvfb xauth fonts-thai-tlwg imagemagick inotify-tools
 )
 
 missing=()
