@@ -11,6 +11,14 @@
 //   watch-error MS  message boxes of the program: caption, text; presses OK on each
 //   close           asks the main window to close, as its system menu would
 //   wait-gone MS    until the main window no longer exists
+//   answer-box MS   the next message box of the program: reported, then OK pressed
+//   launch PATH MS  starts PATH itself and times it until its main window is visible and
+//                   its process idle; later commands look at that process
+//   wait-exit MS    until the program's process has ended; prints its exit code
+//   reg-set-raw KEY NAME TYPE HEX
+//                   stores exactly the bytes HEX as the value NAME of KEY (HKLM\... or
+//                   HKCU\...), through the ANSI call the program reads with
+//   reg-deny KEY    gives KEY an empty access list: nobody may open it any more
 // A command that cannot do its job prints "error<TAB>why" and the probe exits 2.
 
 #include <windows.h>
@@ -33,6 +41,9 @@ namespace {
 std::wstring g_exe = L"tkcheck.exe";
 std::wstring g_class = L"QtkForm2";
 HWND g_main = nullptr;
+// Set by launch: the process we started ourselves, looked at instead of a search by name.
+HANDLE g_process = nullptr;
+DWORD g_pid = 0;
 
 struct ProbeError {
     std::string why;
@@ -107,7 +118,10 @@ DWORD PidOf(HWND hwnd) {
     return pid;
 }
 
+bool Running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
 DWORD FindProgramPid() {
+    if (g_process) return Running(g_process) ? g_pid : 0;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE) return 0;
     PROCESSENTRY32W entry{};
@@ -408,6 +422,35 @@ void Colors() {
     }
 }
 
+// Reads a message box of the program, presses its OK button and waits until it is gone.
+// Prints one msgbox line; n counts the boxes this command has seen.
+void ReportAndDismiss(HWND box, int n, bool main_visible) {
+    std::wstring caption, text;
+    bool read = TryTextOf(box, caption);
+    read = TryTextOf(GetDlgItem(box, 0xFFFF), text) && read;
+    // A box that closes before anyone pressed OK was never read by the user, e.g. one
+    // shown after the quit message was posted.
+    std::string outcome = "vanished";
+    if (read && IsWindow(box)) {
+        HWND ok = GetDlgItem(box, IDOK);
+        if (!ok) throw ProbeError{"message box without an OK button"};
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        outcome = "ok";
+    }
+    Line("msgbox\t" + Num(n) + "\t" + Num(main_visible ? 1 : 0) + "\t" + Field(caption) + "\t" +
+         Field(text) + "\t" + outcome);
+    // Do not count the same box twice while it is being torn down.
+    const ULONGLONG gone_by = GetTickCount64() + 5000;
+    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < gone_by) Sleep(10);
+    if (IsWindow(box) && IsWindowVisible(box)) throw ProbeError{"OK did not close the box"};
+}
+
+bool MainVisible(DWORD pid) {
+    HWND main = FindMainWindow(pid);
+    return main && IsWindowVisible(main);
+}
+
 // Until the deadline or the end of the program: every message box of the program is
 // reported and dismissed with OK. Whether the main window was visible at any time while
 // watching, and when each box appeared, is part of the report: an error report must come
@@ -425,31 +468,9 @@ void WatchError(int timeout_ms) {
             if (pid) process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
         }
         if (pid) {
-            HWND main = FindMainWindow(pid);
-            const bool main_visible = main && IsWindowVisible(main);
+            const bool main_visible = MainVisible(pid);
             main_ever_visible = main_ever_visible || main_visible;
-            if (HWND box = FindMessageBox(pid)) {
-                ++boxes;
-                std::wstring caption, text;
-                bool read = TryTextOf(box, caption);
-                read = TryTextOf(GetDlgItem(box, 0xFFFF), text) && read;
-                // A box that closes before anyone pressed OK was never read by the user,
-                // e.g. one shown after the quit message was posted.
-                std::string outcome = "vanished";
-                if (read && IsWindow(box)) {
-                    HWND ok = GetDlgItem(box, IDOK);
-                    if (!ok) throw ProbeError{"message box without an OK button"};
-                    DWORD_PTR ignored = 0;
-                    SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-                    outcome = "ok";
-                }
-                Line("msgbox\t" + Num(boxes) + "\t" + Num(main_visible ? 1 : 0) + "\t" +
-                     Field(caption) + "\t" + Field(text) + "\t" + outcome);
-                // Do not count the same box twice while it is being torn down.
-                const ULONGLONG gone_by = GetTickCount64() + 5000;
-                while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < gone_by) Sleep(10);
-                if (IsWindow(box) && IsWindowVisible(box)) throw ProbeError{"OK did not close the box"};
-            }
+            if (HWND box = FindMessageBox(pid)) ReportAndDismiss(box, ++boxes, main_visible);
             if (process && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) break;
         }
         if (GetTickCount64() >= deadline) break;
@@ -466,6 +487,203 @@ void WatchError(int timeout_ms) {
     Line("#watch\tboxes\tmain_ever_visible\tprocess_seen\texited\texit_code");
     Line("watch\t" + Num(boxes) + "\t" + Num(main_ever_visible ? 1 : 0) + "\t" + Num(pid ? 1 : 0) +
          "\t" + Num(exited ? 1 : 0) + "\t" + exit_code);
+}
+
+// One box, the next one the program shows, then back to the caller: a box the program
+// raises and then carries on from (the registry reader's) is followed by more commands.
+void AnswerBox(int timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+    Line("#msgbox\tn\tmain_visible\tcaption\ttext\tdismissed");
+    bool seen = false;
+    for (;;) {
+        if (const DWORD pid = FindProgramPid()) {
+            seen = true;
+            const bool main_visible = MainVisible(pid);
+            if (HWND box = FindMessageBox(pid)) {
+                ReportAndDismiss(box, 1, main_visible);
+                return;
+            }
+        } else if (seen) {
+            throw ProbeError{"the program ended without a message box"};
+        }
+        if (GetTickCount64() >= deadline) throw ProbeError{"no message box in time"};
+        Sleep(10);
+    }
+}
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 /
+           static_cast<double>(frequency);
+}
+
+// The main window of pid by class alone: cheaper than enumerating every top-level window,
+// which matters when polling every millisecond during a measurement.
+HWND FindClassWindowOf(DWORD pid) {
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, g_class.c_str(), nullptr); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, g_class.c_str(), nullptr)) {
+        if (PidOf(hwnd) == pid) return hwnd;
+    }
+    return nullptr;
+}
+
+// The time a user waits: from the start of the process to its window on the screen with
+// everything painted and the program ready for input. Timed here, around CreateProcess,
+// so no shell or Wine start-up of the probe itself is counted.
+void Launch(const std::wstring& path, int timeout_ms) {
+    if (g_process) throw ProbeError{"launch may be used once per probe run"};
+    std::wstring command_line = L"\"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    LARGE_INTEGER start, visible, idle;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        throw ProbeError{"CreateProcess failed with error " + Num(GetLastError()) + ": " +
+                         Utf8(path)};
+    }
+    CloseHandle(info.hThread);
+    g_process = info.hProcess;
+    g_pid = info.dwProcessId;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+    HWND hwnd = nullptr;
+    for (unsigned polls = 0;; ++polls) {
+        hwnd = FindClassWindowOf(g_pid);
+        if (hwnd && IsWindowVisible(hwnd)) break;
+        if (!Running(g_process)) throw ProbeError{"the program ended without showing its window"};
+        if (polls % 64 == 63 && FindMessageBox(g_pid)) {
+            throw ProbeError{"a message box appeared instead of the window"};
+        }
+        if (GetTickCount64() >= deadline) throw ProbeError{"main window not shown in time"};
+        Sleep(1);
+    }
+    QueryPerformanceCounter(&visible);
+    const ULONGLONG now = GetTickCount64();
+    if (WaitForInputIdle(g_process, now < deadline ? static_cast<DWORD>(deadline - now) : 0) != 0) {
+        throw ProbeError{"the program did not become idle in time"};
+    }
+    QueryPerformanceCounter(&idle);
+    g_main = hwnd;
+    char times[64];
+    std::snprintf(times, sizeof times, "%.3f\t%.3f", Milliseconds(start, visible),
+                  Milliseconds(start, idle));
+    Line("#launched\tpid\tvisible_ms\tidle_ms");
+    Line("launched\t" + Num(g_pid) + "\t" + times);
+}
+
+void WaitExit(int timeout_ms) {
+    HANDLE process = g_process;
+    if (!process) {
+        const DWORD pid = FindProgramPid();
+        if (pid) process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (!process) {
+            Line("exited\t-");
+            return;
+        }
+    }
+    const DWORD waited = WaitForSingleObject(process, static_cast<DWORD>(timeout_ms));
+    DWORD code = 0;
+    const bool got = waited == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+    if (process != g_process) CloseHandle(process);
+    if (!got) throw ProbeError{"the program is still running"};
+    Line("exited\t" + Num(code));
+}
+
+// "HKLM\path" or "HKCU\path" split into a root and the rest.
+HKEY ParseKey(const std::wstring& key_name, std::wstring& path) {
+    const std::size_t slash = key_name.find(L'\\');
+    const std::wstring root = key_name.substr(0, slash);
+    path = slash == std::wstring::npos ? L"" : key_name.substr(slash + 1);
+    if (lstrcmpiW(root.c_str(), L"HKLM") == 0) return HKEY_LOCAL_MACHINE;
+    if (lstrcmpiW(root.c_str(), L"HKCU") == 0) return HKEY_CURRENT_USER;
+    throw ProbeError{"unknown registry root in " + Utf8(key_name)};
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        if (c > 0x7F) throw ProbeError{"registry names must be plain ASCII here"};
+        out += static_cast<char>(c);
+    }
+    return out;
+}
+
+DWORD ParseType(const std::wstring& name) {
+    static const std::map<std::wstring, DWORD> kTypes = {
+        {L"REG_SZ", REG_SZ},       {L"REG_EXPAND_SZ", REG_EXPAND_SZ},
+        {L"REG_BINARY", REG_BINARY}, {L"REG_DWORD", REG_DWORD},
+        {L"REG_MULTI_SZ", REG_MULTI_SZ}};
+    const auto found = kTypes.find(name);
+    if (found == kTypes.end()) throw ProbeError{"unknown value type " + Utf8(name)};
+    return found->second;
+}
+
+std::vector<BYTE> ParseHex(const std::wstring& hex) {
+    if (hex.size() % 2 != 0) throw ProbeError{"odd number of hex digits"};
+    std::vector<BYTE> bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const std::wstring pair = hex.substr(i, 2);
+        wchar_t* end = nullptr;
+        const unsigned long v = std::wcstoul(pair.c_str(), &end, 16);
+        if (end != pair.c_str() + 2) throw ProbeError{"bad hex digits " + Utf8(pair)};
+        bytes.push_back(static_cast<BYTE>(v));
+    }
+    return bytes;
+}
+
+// Exactly these bytes, which `reg add` cannot store: it always ends a string with a NUL.
+// The call adds one itself to a string whose next byte in memory is zero, so the buffer
+// carries a non-zero byte past the data. Read back through the same ANSI interface the
+// program uses, to show what it will see.
+void RegSetRaw(const std::wstring& key_spec, const std::wstring& name, const std::wstring& type,
+               const std::wstring& hex) {
+    std::wstring path;
+    const HKEY root = ParseKey(key_spec, path);
+    std::vector<BYTE> data = ParseHex(hex);
+    const DWORD size = static_cast<DWORD>(data.size());
+    data.push_back('X');
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExA(root, Narrow(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE,
+                              nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) throw ProbeError{"cannot open " + Utf8(key_spec) + ": " + Num(rc)};
+    const std::string value_name = Narrow(name);
+    rc = RegSetValueExA(key, value_name.c_str(), 0, ParseType(type), data.data(), size);
+    DWORD stored_type = 0, stored = 0;
+    const LONG query = RegQueryValueExA(key, value_name.c_str(), nullptr, &stored_type, nullptr, &stored);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) throw ProbeError{"RegSetValueExA failed: " + Num(rc)};
+    if (query != ERROR_SUCCESS) throw ProbeError{"the value cannot be read back: " + Num(query)};
+    Line("#regset\tname\ttype\tansi_size");
+    Line("regset\t" + Field(name) + "\t" + Num(stored_type) + "\t" + Num(stored));
+}
+
+// An empty access list, not a missing one: a missing list would let everybody in.
+void RegDeny(const std::wstring& key_spec) {
+    std::wstring path;
+    const HKEY root = ParseKey(key_spec, path);
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
+    if (rc != ERROR_SUCCESS) throw ProbeError{"cannot open " + Utf8(key_spec) + ": " + Num(rc)};
+    ACL acl;
+    SECURITY_DESCRIPTOR sd;
+    const bool built = InitializeAcl(&acl, sizeof acl, ACL_REVISION) &&
+                       InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+                       SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE);
+    rc = built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd) : static_cast<LONG>(GetLastError());
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) throw ProbeError{"RegSetKeySecurity failed: " + Num(rc)};
+    // Proof that the program's own open will now be refused.
+    rc = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (rc == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        throw ProbeError{"the key still opens for reading"};
+    }
+    Line("denied\t" + Num(rc));
 }
 
 void Close() {
@@ -507,6 +725,18 @@ int wmain(int argc, wchar_t** argv) {
                 Close();
             } else if (arg == L"wait-gone") {
                 WaitGone(ParseMs(argc, argv, i));
+            } else if (arg == L"answer-box") {
+                AnswerBox(ParseMs(argc, argv, i));
+            } else if (arg == L"launch" && i + 1 < argc) {
+                const std::wstring path = argv[++i];
+                Launch(path, ParseMs(argc, argv, i));
+            } else if (arg == L"wait-exit") {
+                WaitExit(ParseMs(argc, argv, i));
+            } else if (arg == L"reg-set-raw" && i + 4 < argc) {
+                RegSetRaw(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
+                i += 4;
+            } else if (arg == L"reg-deny" && i + 1 < argc) {
+                RegDeny(argv[++i]);
             } else {
                 throw ProbeError{"unknown command " + Utf8(arg)};
             }

@@ -65,16 +65,26 @@ bench_finish() {
 # bench_prepare [DPI]: a display, a fresh prefix with its persistent server, the demo data
 # in C:\tmptk and the demo machine identity, at DPI (default 96).
 bench_prepare() {
-    local dpi=${1:-96}
     qtk_xvfb_start
-    qtk_prefix_clone "$BENCH_TEMPLATE" "$BENCH_WORK/prefix"
-    qtk_use_prefix "$BENCH_WORK/prefix"
+    bench_fresh_prefix prefix "${1:-96}"
+}
+
+# bench_fresh_prefix NAME [DPI]: as bench_prepare, on the display already running, in a new
+# prefix WORK/NAME. The server of the prefix used before is stopped first, so that cases
+# looping over several runs give each one a prefix nothing has touched.
+bench_fresh_prefix() {
+    local name=$1 dpi=${2:-96}
+    [[ -n ${WINEPREFIX:-} ]] && qtk_server_stop
+    qtk_prefix_clone "$BENCH_TEMPLATE" "$BENCH_WORK/$name"
+    qtk_use_prefix "$BENCH_WORK/$name"
     qtk_server_start
     qtk_set_dpi "$dpi"
+    BENCH_DPI=$dpi
     # shellcheck source=demo/identity.sh
     source "$BENCH_ROOT/demo/identity.sh"
     qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
     qtk_install_tmptk "$BENCH_DEMO_DATA"
+    bench_want_reset
 }
 
 # bench_probe OUT ARG...: one probe run, its output in OUT. Fails the case (and shows
@@ -125,3 +135,158 @@ bench_field() {
 bench_unescape() { printf '%b' "$1"; }
 
 bench_tmptk() { printf '%s/drive_c/tmptk/%s' "$WINEPREFIX" "$1"; }
+
+# bench_windows_path FILE: a Linux file as the programs in the prefix name it (Z: is /).
+bench_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# bench_put FILE BYTES: C:\tmptk\FILE holds exactly BYTES, written in printf's %b notation
+# (\r, \n, \t, \xHH), so that line ends and byte-order marks are spelled out in the case.
+bench_put() {
+    printf '%b' "$2" >"$(bench_tmptk "$1")"
+}
+
+# What the window must show, label by label: the demo's expectations with the overrides
+# of the current run on top. bench_want_reset drops the overrides.
+bench_want_reset() {
+    BENCH_WANTS=()
+}
+
+# bench_want LABEL CAPTION COLOUR: after this run LABEL reads CAPTION in COLOUR (green, red,
+# default, highlight, or blank for a label with no text at all).
+bench_want() {
+    BENCH_WANTS+=("$1"$'\t'"$2"$'\t'"$3")
+}
+
+# bench_load_scenario FILE: a table of marker rows (label, marker file, bytes, caption,
+# colour; see scenarios/) written to C:\tmptk and wanted on the window.
+bench_load_scenario() {
+    local label marker bytes caption colour rows=0
+    # Fields are re-separated by a character that is not blank, so that `read` keeps empty
+    # ones instead of merging runs of tabs.
+    while IFS=$'\x1f' read -r label marker bytes caption colour; do
+        bench_put "$marker" "$bytes"
+        bench_want "$label" "$caption" "$colour"
+        rows=$((rows + 1))
+    done < <(awk -F'\t' '!/^#/ && NF { $1 = $1; print }' OFS=$'\x1f' "$1")
+    ((rows > 0)) || qtk_die "no rows in scenario $1"
+}
+
+# The expectations file check_layout.awk reads: the demo's, overridden by bench_want.
+bench_write_wants() {
+    local out=$1
+    {
+        printf '%s\n' "${BENCH_WANTS[@]}"
+        echo "--"
+        cat "$BENCH_DIR/expected_demo.tsv"
+    } | awk -F'\t' -v OFS='\t' '
+        $0 == "--" { demo = 1; next }
+        !demo { if (NF) { want[$1] = $0; order[n++] = $1 } next }
+        /^#/ || $1 == "name" { print; next }
+        $1 in want { print want[$1]; done[$1] = 1; next }
+        { print }
+        END { for (i = 0; i < n; i++) if (!done[order[i]]) print want[order[i]] }' >"$out"
+}
+
+# bench_check_window PROBE_OUT WHAT: the whole window as the probe saw it (dump and colors)
+# against the layout and the wanted status labels.
+bench_check_window() {
+    local out=$1 what=$2 wants
+    wants="${out%.tsv}.wanted.tsv"
+    bench_write_wants "$wants"
+    if awk -f "$BENCH_DIR/lib/check_layout.awk" -v dpi="${BENCH_DPI:-96}" \
+        "$BENCH_DIR/expected_layout.tsv" "$wants" "$out"; then
+        echo "ok: $what: the window as wanted"
+    else
+        bench_fail "$what: the window differs (see above; wanted: $wants)"
+    fi
+}
+
+# bench_run_window NAME [PROBE_COMMAND...]: one whole run on the current prefix: start,
+# (do the probe commands given, e.g. answer a message box,) wait for the window, read and
+# photograph it (NAME.tsv, NAME.png), close it, wait for the end, check it.
+bench_run_window() {
+    local name=$1
+    shift
+    qtk_start_program "$BENCH_EXE"
+    if bench_probe "$name.tsv" "$@" wait-shown 30000 dump colors; then
+        bench_screenshot "$name"
+        bench_probe "$name.close.tsv" wait-shown 5000 close wait-gone 10000 || true
+        bench_check_window "$name.tsv" "$name"
+        qtk_wait_program 15000 || bench_fail "$name: the program did not end after the close"
+    fi
+    # A run that went wrong may have left the program waiting on a box: later runs on this
+    # server must not find it.
+    qtk_kill_pid "$QTK_PROGRAM_PID"
+}
+
+# bench_frame_texts PROBE_OUT FRAME_CAPTION: the text of every control inside the frame.
+bench_frame_texts() {
+    awk -F'\t' -v frame="$2" '
+        $1 == "control" && $17 == frame { id = $2 }
+        $1 == "control" { parent[NR] = $3; text[NR] = $17 }
+        END { for (i = 1; i <= NR; i++) if ((i in parent) && parent[i] == id && id != "") print text[i] }' "$1"
+}
+
+# The files the program touches in C:\tmptk, seen from the kernel with inotify: what it
+# opens, in order, and anything it creates, changes, renames or deletes.
+#
+#   bench_watch_start NAME   before the program starts; the log is WORK/NAME.inotify
+#   bench_watch_stop         after it has ended; every event so far is in the log
+#   bench_watch_opened       the files opened, in order, one per line (directories left out)
+#   bench_watch_writes       every event that changes something, one per line
+#   bench_watch_overlaps     files opened while another one was still open
+bench_watch_start() {
+    BENCH_WATCH_DIR=$WINEPREFIX/drive_c/tmptk
+    BENCH_WATCH_LOG=$BENCH_WORK/$1.inotify
+    # Events are read in the order they happened, across every watch of one inotifywait:
+    # once an event in this extra directory is in the log, so is everything before it.
+    BENCH_WATCH_FENCE=$(mktemp -d "$BENCH_WORK/$1.fence.XXXXXX")
+    : >"$BENCH_WATCH_LOG"
+    inotifywait -m --format $'%w\t%e\t%f' -o "$BENCH_WATCH_LOG" \
+        -e open,access,close_write,close_nowrite,modify,attrib,create,delete,moved_from,moved_to,delete_self,move_self \
+        "$BENCH_WATCH_DIR" "$BENCH_WATCH_FENCE" 2>"$BENCH_WATCH_LOG.err" &
+    BENCH_WATCH_PID=$!
+    qtk_on_exit qtk_kill_pid "$BENCH_WATCH_PID"
+    qtk_wait_until 10000 grep -q 'Watches established' "$BENCH_WATCH_LOG.err" ||
+        qtk_die "inotifywait did not start: $(cat "$BENCH_WATCH_LOG.err")"
+}
+
+bench_watch_stop() {
+    touch "$BENCH_WATCH_FENCE/end"
+    qtk_wait_until 10000 grep -qF "$BENCH_WATCH_FENCE/"$'\tCREATE\tend' "$BENCH_WATCH_LOG" ||
+        bench_fail "inotifywait lost events (no fence in its log)"
+    qtk_kill_pid "$BENCH_WATCH_PID"
+}
+
+bench_watch_opened() {
+    awk -F'\t' -v dir="$BENCH_WATCH_DIR/" \
+        '$1 == dir && $2 ~ /(^|,)OPEN(,|$)/ && $2 !~ /ISDIR/ { print $3 }' "$BENCH_WATCH_LOG"
+}
+
+bench_watch_writes() {
+    awk -F'\t' -v dir="$BENCH_WATCH_DIR/" \
+        '$1 == dir && $2 ~ /MODIFY|ATTRIB|CLOSE_WRITE|CREATE|DELETE|MOVED|MOVE_SELF/' "$BENCH_WATCH_LOG"
+}
+
+bench_watch_overlaps() {
+    awk -F'\t' -v dir="$BENCH_WATCH_DIR/" '
+        $1 != dir || $2 ~ /ISDIR/ { next }
+        $2 ~ /(^|,)OPEN(,|$)/ { for (f in open) if (open[f] > 0) print $3 " opened while " f " was open"; open[$3]++ }
+        $2 ~ /(^|,)CLOSE(,|$)/ { open[$3]-- }' "$BENCH_WATCH_LOG"
+}
+
+# The order in which a whole run reads its inputs, written out by hand.
+bench_read_order() { grep -v '^#' "$BENCH_DIR/expected_read_order.txt"; }
+
+# bench_prefix_runs PROGRAM: whether a process of the current prefix runs PROGRAM (a
+# Windows file name such as cmd.exe), e.g. the clean-up script's interpreter.
+bench_prefix_runs() {
+    local environ pid found
+    mapfile -t found < <(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null)
+    for environ in "${found[@]}"; do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$1" && return 0
+    done
+    return 1
+}

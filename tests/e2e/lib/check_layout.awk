@@ -62,7 +62,8 @@ FILENAME == ARGV[1] {
     next
 }
 
-# expected_demo.tsv: what the status labels show once the checks have run.
+# expected_demo.tsv, or a case's own table in its form: what the status labels show once
+# the checks have run.
 FILENAME == ARGV[2] {
     if ($0 ~ /^#/ || $1 == "name") next
     run_caption[$1] = $2
@@ -144,6 +145,10 @@ function check_colours(id, label, want,    g, r, t, h) {
     } else if (want == "default") {
         if (t < (expected_text(id) == "-" ? min_dash_pixels : min_word_pixels) || g + r > 0)
             fail(label " not in the default colour: text " t ", green " g ", red " r)
+    } else if (want == "blank") {
+        # An empty caption: nothing at all may be drawn in the label.
+        if (ink_w[id] != 0 || g + r > 0)
+            fail(label " is not blank: " ink_w[id] "x" ink_h[id] " px of ink, green " g ", red " r)
     } else {
         fail(label " has an unknown expected colour " want)
     }
