@@ -262,11 +262,11 @@ TEST(ReadMarkerFieldTest, TokenAcrossChunkAndHeadBoundaries) {
          kMarkerHeadLimit + 2, Verdict::NoChange, L"xxx"},
         {"token straddling the head's end", std::string(kMarkerHeadLimit - 1, 'x') + "ok",
          kMarkerHeadLimit + 1, Verdict::NoChange, L"xxo"},
-        {"long field that begins ok", "ok" + std::string(10000, 'x') + "\r\n", 10002,
+        {"long field that begins ok", std::string("ok") + std::string(10000, 'x') + "\r\n", 10002,
          Verdict::Pass, L"xxx"},
         {"long field without the token", std::string(3 * kChunk, 'x') + ",ok", 3 * kChunk,
          Verdict::Fail, L"xxx"},
-        {"comma far inside quotes", "\"" + std::string(2 * kChunk, 'x') + ",ok\"",
+        {"comma far inside quotes", std::string(1, '"') + std::string(2 * kChunk, 'x') + ",ok\"",
          2 * kChunk + 3, Verdict::NoChange, L"xxx"},
         {"UTF-8 letter split by the first chunk",
          Utf8Bom(std::string(kChunk - 4, 'x') + "\xC3\xA9ok"), kChunk - 4 + 3,
@@ -424,6 +424,59 @@ TEST(ReadMarkerFieldTest, ShortReadsSplitNothing) {
             }
         }
     }
+}
+
+// Past the head the scan passes over runs of text whole; the token and every kind of
+// field end must be seen at any position within such a run.
+TEST(ReadMarkerFieldTest, TokenAndEndsAtEveryOffsetPastTheHead) {
+    const struct {
+        const char* name;
+        std::string open;    // what the file begins with
+        std::string marker;  // placed at the offset
+        std::uint64_t length_past_offset;
+        Verdict verdict;
+    } cases[] = {
+        {"token", "", "ok", 2 + 100, Verdict::NoChange},
+        {"comma", "", ",ok", 0, Verdict::Fail},
+        {"CR", "", "\rok", 0, Verdict::Fail},
+        {"LF", "", "\nok", 0, Verdict::Fail},
+        {"quoted: comma does not end it", "\"", ",ok", 3 + 100, Verdict::NoChange},
+        {"quoted: closing quote", "\"", "\"ok", 0, Verdict::Fail},
+    };
+    Latin1Codec codec;
+    for (const auto& c : cases) {
+        for (std::size_t offset = kMarkerHeadLimit - 2; offset < kMarkerHeadLimit + 70; ++offset) {
+            SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(offset));
+            TrickleFileSystem files(c.open + std::string(offset, 'x') + c.marker +
+                                        std::string(100, 'x'),
+                                    kChunk);
+            const MarkerField field = ReadMarkerField(files, codec, kPath);
+            ASSERT_EQ(field.length, offset + c.length_past_offset);
+            ASSERT_EQ(DecideVerdict(field), c.verdict);
+        }
+    }
+}
+
+// On Windows wchar_t is UTF-16; a codec built on a 32-bit wchar_t may hand back whole code
+// points, which must come out as the same surrogate pairs.
+class AstralCodec : public Latin1Codec {
+public:
+    std::wstring FromAnsi(std::string_view bytes) override {
+        std::wstring out = Latin1Codec::FromAnsi(bytes);
+        for (wchar_t& c : out) {
+            if (c == 0xF0) c = static_cast<wchar_t>(0x1F600);
+        }
+        return out;
+    }
+};
+
+TEST(ReadMarkerFieldTest, CodePointsBeyondTheBmpBecomeSurrogatePairs) {
+    Row row;
+    AstralCodec codec;
+    const MarkerField field = row.Read("\xF0ok", &codec);
+    EXPECT_EQ(field.head, (std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00),
+                                        L'o', L'k'}));
+    EXPECT_EQ(DecideVerdict(field), Verdict::NoChange);
 }
 
 TEST(CheckMarkerFileTest, ReadErrorTravelsUpAndPaintsNothing) {
