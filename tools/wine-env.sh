@@ -179,7 +179,7 @@ qtk_server_stop() { qtk_server_stop_prefix "$WINEPREFIX"; }
 # version stays the same. Concurrent callers wait for the one that builds it.
 qtk_template_ensure() {
     local tpl=$1 stamp want
-    want="$(wine --version 2>/dev/null) managed=N font=$QTK_THAI_FONT_LINK"
+    want="$(wine --version 2>/dev/null) managed=N font=$QTK_THAI_FONT_LINK marlett"
     mkdir -p "$(dirname "$tpl")"
     exec {lockfd}>"$tpl.lock"
     flock -w 300 "$lockfd" || qtk_die "timed out waiting for the template lock $tpl.lock"
@@ -208,6 +208,11 @@ qtk_template_build() {
         Tahoma || true)
     qtk_reg_set 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
         Tahoma REG_MULTI_SZ "$QTK_THAI_FONT_LINK${links:+\\0$links}"
+    # Wine draws the title-bar buttons with its Marlett font, which this Wine finds only in
+    # the prefix's own font folder; without it they show as the letters "0 1 r".
+    if [[ -f /usr/share/wine/fonts/marlett.ttf ]]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$dir/drive_c/windows/Fonts/" || return 1
+    fi
     # The registry reaches its files only when the server exits.
     qtk_wineserver -k >/dev/null 2>&1
     timeout 60 wineserver -w || return 1
