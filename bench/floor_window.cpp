@@ -1,8 +1,18 @@
-// The floor the launch benchmark compares the diagnostic against: what any program pays
-// to put a window of the same size on the screen. It registers a class, opens an empty
-// window with the diagnostic's frame style and client size, centred, and waits to be
-// closed. Anything the diagnostic takes beyond this is its own work.
+// The floors the launch benchmark compares the diagnostic against.
+//
+// floor_window: what any program pays to put a window of the same size on the screen. It
+// registers a class, opens an empty window with the diagnostic's frame style and client
+// size, centred, and waits to be closed.
+//
+// floor_controls (built with QTK_FLOOR_CONTROLS): the same window holding the same five
+// group boxes and 68 static labels with their captions, in the system's default font:
+// what the window system charges for the controls the board must have as real, readable
+// child windows, without any of the diagnostic's own work (font choice, colours, reading
+// the registry and the marker files).
 #include <windows.h>
+
+#include <map>
+#include <string>
 
 #include "app/layout.h"
 
@@ -50,6 +60,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HWND hwnd = CreateWindowExW(0, kClass, L"Launch floor", kStyle, x, y, width, height, nullptr,
                                 nullptr, instance, nullptr);
     if (!hwnd) return 1;
+#ifdef QTK_FLOOR_CONTROLS
+    std::map<std::string, HWND> frames;
+    for (const qtk::Control& control : qtk::WindowLayout()) {
+        const bool is_frame = control.kind == qtk::ControlKind::Frame;
+        const auto px = [dpi](int twips) { return MulDiv(twips, dpi, qtk::kTwipsPerInch); };
+        HWND child = CreateWindowExW(
+            0, is_frame ? L"BUTTON" : L"STATIC", control.caption.c_str(),
+            WS_CHILD | WS_VISIBLE | (is_frame ? BS_GROUPBOX : SS_LEFT), px(control.left),
+            px(control.top), px(control.width), px(control.height),
+            is_frame ? hwnd : frames[control.parent], nullptr, instance, nullptr);
+        if (!child) return 1;
+        if (is_frame) frames[control.name] = child;
+    }
+#endif
     ShowWindow(hwnd, SW_SHOWNORMAL);
     UpdateWindow(hwnd);
 

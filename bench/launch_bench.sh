@@ -3,8 +3,10 @@
 # screen, fully painted, with the program waiting for input. Measured under Wine on a
 # private Xvfb display, in one prepared prefix with the demo data, against a floor measured
 # in the same run: floor_window.exe, which only opens an empty window of the same size.
-# Program and floor take turns, so that anything slowing the machine down meanwhile hits
-# both. Prints figures; asserts nothing about time.
+# A second floor, floor_controls.exe, opens that window with the board's 73 frames and
+# labels and nothing else, which tells the window system's share from the program's own.
+# The three take turns, so that anything slowing the machine down meanwhile hits all.
+# Prints figures; asserts nothing about time.
 #
 #   bench/launch_bench.sh [-n RUNS] [-w WORKDIR] [BUILD_DIR]
 #
@@ -31,9 +33,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/windows-x64}")
 exe=$build/app/win32/tkcheck.exe
 floor=$build/tests/e2e/floor_window.exe
+controls=$build/tests/e2e/floor_controls.exe
 probe=$build/tests/e2e/tkprobe.exe
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
-for file in "$exe" "$floor" "$probe"; do
+for file in "$exe" "$floor" "$controls" "$probe"; do
     [[ -f $file ]] || { echo "missing $file: build the windows-x64 preset first" >&2; exit 2; }
 done
 
@@ -89,9 +92,11 @@ times=$work/times.tsv
 : >"$times"
 measure program "$exe" QtkForm2 /dev/null
 measure floor "$floor" QtkFloor /dev/null
+measure controls "$controls" QtkFloor /dev/null
 for ((i = 0; i < runs; i++)); do
     measure program "$exe" QtkForm2 "$times"
     measure floor "$floor" QtkFloor "$times"
+    measure controls "$controls" QtkFloor "$times"
 done
 
 # summary KIND COLUMN: median p25 p75 min max, in ms, of one kind's times.
@@ -106,9 +111,12 @@ program_idle=$(summary program 3)
 floor_idle=$(summary floor 3)
 program_visible=$(summary program 2)
 floor_visible=$(summary floor 2)
+controls_idle=$(summary controls 3)
+controls_visible=$(summary controls 2)
 target=1.10
 ratio=$(awk -v p="${program_idle%%$'\t'*}" -v f="${floor_idle%%$'\t'*}" 'BEGIN { printf "%.3f", p / f }')
 met=$(awk -v r="$ratio" -v t="$target" 'BEGIN { print (r <= t) ? "met" : "NOT met" }')
+own=$(awk -v p="${program_idle%%$'\t'*}" -v f="${controls_idle%%$'\t'*}" 'BEGIN { printf "%.3f", p / f }')
 
 row() { IFS=$'\t' read -r med p25 p75 lo hi <<<"$2"; printf '  %-28s %8s %8s %8s %8s %8s\n' "$1" "$med" "$p25" "$p75" "$lo" "$hi"; }
 echo
@@ -117,10 +125,13 @@ echo "$runs measured runs of each, alternating, after one warm-up of each; times
 printf '  %-28s %8s %8s %8s %8s %8s\n' "" median p25 p75 min max
 row "tkcheck.exe" "$program_idle"
 row "floor_window.exe" "$floor_idle"
+row "floor_controls.exe" "$controls_idle"
 echo "first visible (before idle):"
 row "tkcheck.exe" "$program_visible"
 row "floor_window.exe" "$floor_visible"
+row "floor_controls.exe" "$controls_visible"
 echo "median ratio program/floor: $ratio (target <= $target: $met)"
+echo "median ratio program/floor_controls (the program's own work): $own"
 echo "tkcheck.exe: $(stat -c %s "$exe") bytes"
 echo "imported DLLs: $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -f | paste -sd ' ')"
 echo "floor_window.exe: $(stat -c %s "$floor") bytes"
