@@ -63,18 +63,6 @@ printf '@exit /b 0\r\n' >"$WINEPREFIX/drive_c/tmptk/rundelay.bat"
 # The Z: drive of every prefix is the Linux root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Whether a process of our prefix runs the given Windows program (by its file name).
-prefix_runs() {
-    local environ pid found
-    mapfile -t found < <(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null)
-    for environ in "${found[@]}"; do
-        pid=${environ#/proc/}
-        pid=${pid%/environ}
-        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$1" && return 0
-    done
-    return 1
-}
-
 # measure KIND EXE CLASS OUT: one launch, shown, closed and ended; appends the times.
 measure() {
     local kind=$1 target=$2 class=$3 out=$4 result
@@ -85,7 +73,7 @@ measure() {
         qtk_die "$kind run failed: $(grep '^error' "$result" || tail -n 3 "$result")"
     awk -F'\t' -v kind="$kind" '$1 == "launched" { print kind "\t" $3 "\t" $4 }' "$result" >>"$out"
     # The clean-up script's cmd.exe must not share the processor with the next launch.
-    qtk_wait_until 10000 eval '! prefix_runs cmd.exe' || qtk_die "the clean-up script never ended"
+    qtk_wait_until 10000 eval '! qtk_prefix_runs cmd.exe' || qtk_die "the clean-up script never ended"
 }
 
 times=$work/times.tsv

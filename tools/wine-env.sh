@@ -159,17 +159,36 @@ qtk_server_stop_prefix() {
     qtk_kill_prefix_leftovers "$1"
 }
 
-# A process that was still starting when its server went (the clean-up script's cmd.exe,
-# launched at the close) can outlive it, orphaned. Ours are those running in our prefix.
-qtk_kill_prefix_leftovers() {
+# qtk_prefix_pids PREFIX: the processes running in PREFIX, one pid a line. One grep over
+# every process's environment (NUL-separated, whole entries only), read to the end before
+# the caller acts on any: the grep itself carries our WINEPREFIX.
+qtk_prefix_pids() {
     local environ pid found
-    # One grep over every process's environment (NUL-separated, whole entries only), read
-    # to the end before anything is killed: the grep itself carries our WINEPREFIX.
     mapfile -t found < <(grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null)
     for environ in "${found[@]}"; do
         pid=${environ#/proc/}
         pid=${pid%/environ}
-        [[ $pid == "$$" ]] || kill -9 "$pid" 2>/dev/null || true
+        [[ $pid == "$$" ]] || echo "$pid"
+    done
+}
+
+# qtk_prefix_runs PROGRAM: whether a process of the current prefix runs PROGRAM (a Windows
+# file name such as cmd.exe), e.g. the clean-up script's interpreter.
+qtk_prefix_runs() {
+    local pid
+    for pid in $(qtk_prefix_pids "$WINEPREFIX"); do
+        # The process may be gone by now; that is no error.
+        tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qiF "$1" && return 0
+    done
+    return 1
+}
+
+# A process that was still starting when its server went (the clean-up script's cmd.exe,
+# launched at the close) can outlive it, orphaned. Ours are those running in our prefix.
+qtk_kill_prefix_leftovers() {
+    local pid
+    for pid in $(qtk_prefix_pids "$1"); do
+        kill -9 "$pid" 2>/dev/null || true
     done
 }
 

@@ -61,7 +61,7 @@ qtk_start_program "$BENCH_EXE"
 bench_probe run.tsv wait-shown 30000 close wait-gone 10000 || true
 qtk_wait_program 15000 || bench_fail "the program did not end after the close"
 # The clean-up script reads itself through cmd.exe; let it finish before the record ends.
-qtk_wait_until 10000 eval '! bench_prefix_runs cmd.exe' || bench_fail "the clean-up script never ended"
+qtk_wait_until 10000 eval '! qtk_prefix_runs cmd.exe' || bench_fail "the clean-up script never ended"
 bench_watch_stop
 
 mapfile -t opened < <(bench_watch_opened)

@@ -278,15 +278,3 @@ bench_watch_overlaps() {
 # The order in which a whole run reads its inputs, written out by hand.
 bench_read_order() { grep -v '^#' "$BENCH_DIR/expected_read_order.txt"; }
 
-# bench_prefix_runs PROGRAM: whether a process of the current prefix runs PROGRAM (a
-# Windows file name such as cmd.exe), e.g. the clean-up script's interpreter.
-bench_prefix_runs() {
-    local environ pid found
-    mapfile -t found < <(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null)
-    for environ in "${found[@]}"; do
-        pid=${environ#/proc/}
-        pid=${pid%/environ}
-        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF "$1" && return 0
-    done
-    return 1
-}
