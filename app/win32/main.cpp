@@ -10,14 +10,6 @@
 
 namespace {
 
-// Before anything can load a DLL, keep the search to the system directory, so a DLL
-// planted beside the program or in the current directory is never picked up.
-void RestrictDllSearch() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
-    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
-}
-
 int ExitCodeFor(const qtk::Failure& failure) {
     return failure.code != 0 ? static_cast<int>(failure.code) : 1;
 }
@@ -51,6 +43,6 @@ int Run(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    RestrictDllSearch();
+    qtk::win32::RestrictDllSearch();
     return Run(instance);
 }

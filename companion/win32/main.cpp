@@ -16,6 +16,7 @@
 #include "companion/win32/win32_output.h"
 #include "companion/win32/win32_registry.h"
 #include "platform/seam.h"
+#include "platform/win32/win32_platform.h"
 
 namespace {
 
@@ -23,27 +24,6 @@ using qtk::Failure;
 namespace companion = qtk::companion;
 
 constexpr wchar_t kTitle[] = L"QUORIN Token Key Check - examination";
-
-// As early as possible: no DLL is ever loaded from beside the program or from the
-// current directory, where the kit's folder may sit among anybody's downloads.
-void RestrictDllSearch() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
-    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
-}
-
-std::wstring DescribeError(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length ? std::wstring(buffer, length) : L"Unknown error.";
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text;
-}
 
 // The version the system really runs: RtlGetVersion is not subject to the compatibility
 // shims that make GetVersionEx report an older Windows to an unmanifested program.
@@ -98,7 +78,7 @@ void WriteToConsole(const std::wstring& text) {
 }
 
 int Report(const Failure& failure) {
-    const std::wstring description = DescribeError(failure.code);
+    const std::wstring description = qtk::win32::DescribeError(failure.code);
     std::wstring text = L"Error " + std::to_wstring(failure.code) + L": " + description +
                         L"\r\n\r\n" + failure.action;
     if (!failure.subject.empty()) text += L":\r\n" + failure.subject;
@@ -144,6 +124,6 @@ int Run() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    RestrictDllSearch();
+    qtk::win32::RestrictDllSearch();
     return Run();
 }

@@ -111,6 +111,12 @@ std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_s
     return process.dwProcessId;
 }
 
+void RestrictDllSearch() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+}
+
 std::wstring DescribeError(DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(

@@ -40,6 +40,10 @@ public:
     std::uint32_t Launch(const std::wstring& command_line, int show_state) override;
 };
 
+// Called first thing in a program: DLLs are then looked for in the system directory only,
+// never beside the program or in the current directory, where anybody's downloads may sit.
+void RestrictDllSearch();
+
 // The system's description of a Windows error number, without its trailing line end.
 std::wstring DescribeError(DWORD code);
 
