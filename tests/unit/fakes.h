@@ -132,7 +132,6 @@ private:
     std::map<std::string, long> denied_;
     std::map<RegistryKey, std::string> handles_;
     RegistryKey next_handle_ = 0x1000;
-    bool after_size_query_ = false;
 };
 
 // Everything together, as one run of the program sees it.
