@@ -13,7 +13,7 @@ void Form2::Load() { ShowMachineIdentity(); }
 
 void Form2::Unload(std::int16_t& /*cancel*/) {
     // The script runs on its own; its process id is of no use to us.
-    platform_.launcher.Launch(std::wstring(kCleanupScript), kShowMinimized);
+    platform_.launcher.Launch(InMarkerDirectory(kCleanupScriptName), kShowMinimized);
 }
 
 std::wstring Form2::ReadRegistryString(RegistryKey root, std::wstring_view key_path,
@@ -31,45 +31,46 @@ void Form2::ShowMachineIdentity() {
         ReadRegistryString(kLocalMachine, kCurrentVersionKey, L"CSDVersion");
     // Read before either label is written: a missing file must leave both untouched.
     const std::wstring version_line =
-        ReadVersionLine(platform_.files, platform_.text, std::wstring(kOsVersionFile));
+        ReadVersionLine(platform_.files, platform_.text, InMarkerDirectory(kOsVersionFileName));
 
     labels_.Label("comname").SetCaption(computer);
     labels_.Label("os").SetCaption(ComposeOsLine(product, service_pack, version_line));
     CheckTrustedSitesUser();
 }
 
-void Form2::RunCheckRows(const CheckGroup& group) {
+void Form2::RunCheckRows(GroupId id) {
+    const CheckGroup& group = Group(id);
     for (const CheckRow& row : group.rows) {
-        CheckMarkerFile(platform_.files, platform_.text, std::wstring(row.marker),
-                        labels_.Label(row.label), group.words);
+        CheckMarkerFile(platform_.files, platform_.text, MarkerPath(row), labels_.Label(row.label),
+                        group.words);
     }
 }
 
 void Form2::CheckTrustedSitesUser() {
-    RunCheckRows(TrustedSitesUserGroup());
+    RunCheckRows(GroupId::TrustedSitesUser);
     CheckTrustedSitesMachine();
 }
 
 void Form2::CheckTrustedSitesMachine() {
-    RunCheckRows(TrustedSitesMachineGroup());
+    RunCheckRows(GroupId::TrustedSitesMachine);
     CheckSoftwareInstall();
 }
 
 void Form2::CheckSoftwareInstall() {
-    RunCheckRows(SoftwareInstallGroup());
+    RunCheckRows(GroupId::SoftwareInstall);
     CheckZoneScriptingUser();
 }
 
 void Form2::CheckZoneScriptingUser() {
-    RunCheckRows(ZoneScriptingUserGroup());
+    RunCheckRows(GroupId::ZoneScriptingUser);
     CheckZoneScriptingMachine();
 }
 
 void Form2::CheckZoneScriptingMachine() {
-    RunCheckRows(ZoneScriptingMachineGroup());
+    RunCheckRows(GroupId::ZoneScriptingMachine);
     CheckPopupAllowedSites();
 }
 
-void Form2::CheckPopupAllowedSites() { RunCheckRows(PopupAllowedSitesGroup()); }
+void Form2::CheckPopupAllowedSites() { RunCheckRows(GroupId::PopupAllowedSites); }
 
 }  // namespace qtk

@@ -7,17 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "checks/tables.h"
+#include "checks/contract.h"
 #include "platform/seam.h"
 
 namespace qtk {
 
-inline constexpr std::wstring_view kCleanupScript = L"C:\\tmptk\\rundelay.bat";
-
 inline constexpr std::wstring_view kComputerNameKey =
     L"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
-inline constexpr std::wstring_view kCurrentVersionKey =
-    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
 class Form2 {
 public:
@@ -40,7 +36,7 @@ private:
     void CheckZoneScriptingMachine();
     void CheckPopupAllowedSites();
 
-    void RunCheckRows(const CheckGroup& group);
+    void RunCheckRows(GroupId id);
     std::wstring ReadRegistryString(RegistryKey root, std::wstring_view key_path,
                                     std::wstring_view value_name);
 

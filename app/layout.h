@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "checks/marker.h"
 #include "platform/seam.h"
 
 namespace qtk {
@@ -28,7 +29,8 @@ inline constexpr int kFontCentiPoints = 825;
 inline constexpr int kThaiCharset = 222;
 inline constexpr std::wstring_view kFontFace = L"MS Sans Serif";
 
-inline constexpr Colour kGreen = 0x00C000;
+// The fixed green captions are the same green as a passed check.
+inline constexpr Colour kGreen = kPassColor;
 
 enum class ControlKind { Frame, FixedLabel, StatusLabel };
 enum class Align { Left, Centre };

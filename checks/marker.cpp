@@ -9,7 +9,7 @@ namespace qtk {
 namespace {
 
 // Follows the first field through the decoded text one block at a time. The field can be
-// as long as the file, so only its head is kept; where the pass token first occurs is
+// as long as the file, so only its head is kept; where the pass word first occurs is
 // settled on the way, which is all the verdict needs.
 class FieldScanner {
 public:
@@ -28,99 +28,40 @@ public:
                 state_ = State::Plain;
             }
         }
-        return state_ == State::Quoted ? Scan<true>(block, i) : Scan<false>(block, i);
+        for (; i < block.size(); ++i) {
+            const char16_t c = block[i];
+            const bool ends = state_ == State::Quoted ? c == u'"'
+                                                      : c == u',' || c == u'\r' || c == u'\n';
+            if (ends) return true;
+            Take(c);
+        }
+        return false;
     }
 
 private:
     enum class State { Leading, Plain, Quoted };
 
-    template <bool kQuoted>
-    static bool Ends(char16_t c) {
-        if constexpr (kQuoted) {
-            return c == u'"';
-        } else {
-            return c == u',' || c == u'\r' || c == u'\n';
-        }
-    }
-
-    static constexpr std::size_t kStride = 32;
-
-    // Whether a stride holds an end of the field or the probe. Written as a count, not
-    // with early exits or short-circuits, because that is the form compilers vectorise.
-    template <bool kQuoted>
-    static bool Notable(const char16_t* units, char16_t probe) {
-        int count = 0;
-        for (std::size_t k = 0; k < kStride; ++k) {
-            const char16_t c = units[k];
-            if constexpr (kQuoted) {
-                count += (c == u'"') + (c == probe);
-            } else {
-                count += (c == u',') + (c == u'\r') + (c == u'\n') + (c == probe);
-            }
-        }
-        return count != 0;
-    }
-
-    template <bool kQuoted>
-    bool Scan(std::u16string_view block, std::size_t i) {
-        const std::size_t n = block.size();
-        for (; i < n && field_.length < kMarkerHeadLimit; ++i) {
-            if (Ends<kQuoted>(block[i])) return true;
-            Take(block[i]);
-        }
-        return ScanTail<kQuoted>(block, i);
-    }
-
-    // Past the head nothing is kept and the token can no longer be at the start: only the
-    // end of the field and, until it turns up, the token matter. A field may be the whole
-    // of a huge file, so strides holding neither an end nor a 'k' are passed over whole.
-    template <bool kQuoted>
-    bool ScanTail(std::u16string_view block, std::size_t i) {
-        const char16_t* units = block.data();
-        const std::size_t n = block.size();
-        const std::size_t from = i;
-        bool ended = false;
-        while (!ended && i < n) {
-            const std::size_t stop = std::min(n, i + kStride);
-            if (stop - i == kStride) {
-                // Once the token is found a 'k' means nothing; probing for an end twice
-                // keeps the loop the same.
-                const char16_t probe = field_.token_found ? (kQuoted ? u'"' : u',') : u'k';
-                if (!Notable<kQuoted>(units + i, probe)) {
-                    previous_was_o_ = units[stop - 1] == u'o';
-                    i = stop;
-                    continue;
-                }
-            }
-            for (; i < stop; ++i) {
-                const char16_t c = units[i];
-                if (Ends<kQuoted>(c)) {
-                    ended = true;
-                    break;
-                }
-                if (previous_was_o_ && c == u'k') field_.token_found = true;
-                previous_was_o_ = c == u'o';
-            }
-        }
-        field_.length += i - from;
-        return ended;
-    }
+    static constexpr std::wstring_view kToken = kPassWord.text();
 
     void Take(char16_t c) {
-        field_.head.push_back(static_cast<wchar_t>(c));
-        // Tracking the previous unit, not the head, keeps a token split across two blocks
-        // or straddling the end of the head from being missed.
-        if (!field_.token_found && previous_was_o_ && c == u'k') {
-            field_.token_found = true;
-            field_.token_at_start = field_.length == 1;
+        if (field_.head.size() < kMarkerHeadLimit) field_.head.push_back(static_cast<wchar_t>(c));
+        // Matching unit by unit, not in the head, keeps a word split across two blocks or
+        // straddling the end of the head from being missed. Restarting at the word's first
+        // letter is enough because no proper head of "ok" is also its tail.
+        if (!field_.token_found) {
+            const auto unit = static_cast<wchar_t>(c);
+            matched_ = unit == kToken[matched_] ? matched_ + 1 : (unit == kToken[0] ? 1 : 0);
+            if (matched_ == kToken.size()) {
+                field_.token_found = true;
+                field_.token_at_start = field_.length + 1 == kToken.size();
+            }
         }
-        previous_was_o_ = c == u'o';
         ++field_.length;
     }
 
     MarkerField& field_;
     State state_ = State::Leading;
-    bool previous_was_o_ = false;
+    std::size_t matched_ = 0;
 };
 
 }  // namespace
@@ -153,7 +94,7 @@ Verdict DecideVerdict(const MarkerField& field) {
 }
 
 Verdict DecideVerdict(std::wstring_view field) {
-    const std::size_t at = field.find(kPassToken);
+    const std::size_t at = field.find(kPassWord.text());
     if (at == 0) return Verdict::Pass;
     if (at == std::wstring_view::npos) return Verdict::Fail;
     return Verdict::NoChange;

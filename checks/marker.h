@@ -6,25 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "checks/contract.h"
 #include "platform/seam.h"
 
 namespace qtk {
 
 enum class Verdict { Pass, Fail, NoChange };
 
-// The pass and fail words of one check group.
-struct StatusWords {
-    std::wstring_view pass;
-    std::wstring_view fail;
-};
-
-inline constexpr StatusWords kSuccessWords{L"Success", L"Fail"};
-inline constexpr StatusWords kEnableWords{L"Enable", L"Disable"};
-
 inline constexpr Colour kPassColor = 0x00C000;  // green
 inline constexpr Colour kFailColor = 0x0000FF;  // red
-
-inline constexpr std::wstring_view kPassToken = L"ok";
 
 // The first field of a marker file, kept to a bounded head so that a huge field costs no
 // memory. The verdict only needs to know whether the field starts with the pass token

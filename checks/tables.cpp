@@ -7,59 +7,59 @@ namespace {
 
 constexpr std::array<TrustedSite, 11> kTrustedSites{{
     {"lbteskquorin", L"https", L"tesk.qrn.example", false,
-     {L"C:\\tmptk\\www_tesk.txt", "userteskquorin"}, {L"C:\\tmptk\\mwww_tesk.txt", "mteskquorin"}},
+     {L"www_tesk.txt", "userteskquorin"}, {L"mwww_tesk.txt", "mteskquorin"}},
     {"lbhalvekgo", L"https", L"halvek.example", true,
-     {L"C:\\tmptk\\www_halvek_go.txt", "userhalvekgo"},
-     {L"C:\\tmptk\\mwww_halvek_go.txt", "mhalvekgo"}},
+     {L"www_halvek_go.txt", "userhalvekgo"},
+     {L"mwww_halvek_go.txt", "mhalvekgo"}},
     {"lbhalvekor", L"https", L"hvk.example", true,
-     {L"C:\\tmptk\\www_halvek_or.txt", "userhalvekor"},
-     {L"C:\\tmptk\\mwww_halvek_or.txt", "mhalvekor"}},
+     {L"www_halvek_or.txt", "userhalvekor"},
+     {L"mwww_halvek_or.txt", "mhalvekor"}},
     {"lbhalvekquorin", L"https", L"hvk.qrn.example", true,
-     {L"C:\\tmptk\\www_halvek_quorin.txt", "userhalvekquorin"},
-     {L"C:\\tmptk\\mwww_halvek_quorin.txt", "mhalvekquorin"}},
+     {L"www_halvek_quorin.txt", "userhalvekquorin"},
+     {L"mwww_halvek_quorin.txt", "mhalvekquorin"}},
     {"lbquorin", L"https", L"qrn.example", true,
-     {L"C:\\tmptk\\www_quorin_go.txt", "userquoringo"},
-     {L"C:\\tmptk\\mwww_quorin_go.txt", "mquoringo"}},
+     {L"www_quorin_go.txt", "userquoringo"},
+     {L"mwww_quorin_go.txt", "mquoringo"}},
     {"lbdroskgo", L"https", L"drosk.example", true,
-     {L"C:\\tmptk\\www_drosk.txt", "userdrosk"}, {L"C:\\tmptk\\mwww_drosk.txt", "mdrosk"}},
+     {L"www_drosk.txt", "userdrosk"}, {L"mwww_drosk.txt", "mdrosk"}},
     {"lbpelund", L"https", L"pelund.example", true,
-     {L"C:\\tmptk\\www_pelund.txt", "userpelund"}, {L"C:\\tmptk\\mwww_pelund.txt", "mpelund"}},
+     {L"www_pelund.txt", "userpelund"}, {L"mwww_pelund.txt", "mpelund"}},
     {"lbkessor", L"https", L"kessor.qrn.example", false,
-     {L"C:\\tmptk\\www_kessor.txt", "userkessor"}, {L"C:\\tmptk\\mwww_kessor.txt", "mkessor"}},
+     {L"www_kessor.txt", "userkessor"}, {L"mwww_kessor.txt", "mkessor"}},
     {"lbsandrel", L"https", L"sandrel.qrn.example", false,
-     {L"C:\\tmptk\\www_sandrel.txt", "usersandrel"},
-     {L"C:\\tmptk\\mwww_sandrel.txt", "msandrel"}},
+     {L"www_sandrel.txt", "usersandrel"},
+     {L"mwww_sandrel.txt", "msandrel"}},
     {"lbtelmirainter", L"https", L"telmira.qrn.example", false,
-     {L"C:\\tmptk\\www_telmira.txt", "usertelmira"},
-     {L"C:\\tmptk\\mwww_telmira.txt", "mtelmira"}},
+     {L"www_telmira.txt", "usertelmira"},
+     {L"mwww_telmira.txt", "mtelmira"}},
     {"lbomvar", L"http", L"omvar.example", true,
-     {L"C:\\tmptk\\www_omvar.txt", "useromvar"}, {L"C:\\tmptk\\mwww_omvar.txt", "momvar"}},
+     {L"www_omvar.txt", "useromvar"}, {L"mwww_omvar.txt", "momvar"}},
 }};
 
 constexpr std::array<PopupSite, 4> kPopupSites{{
-    {"lbptesk", L"tesk.qrn.example", {L"C:\\tmptk\\pwww_tesk.txt", "ptesk"}},
-    {"lbpbrimmel", L"brimmel.qrn.example", {L"C:\\tmptk\\pwww_brimmel.txt", "pbrimmel"}},
-    {"lbpkessor", L"kessor.qrn.example", {L"C:\\tmptk\\pwww_kessor.txt", "pkessor"}},
-    {"lbptelmira", L"telmira.qrn.example", {L"C:\\tmptk\\pwww_telmira.txt", "ptelmira"}},
+    {"lbptesk", L"tesk.qrn.example", {L"pwww_tesk.txt", "ptesk"}},
+    {"lbpbrimmel", L"brimmel.qrn.example", {L"pwww_brimmel.txt", "pbrimmel"}},
+    {"lbpkessor", L"kessor.qrn.example", {L"pwww_kessor.txt", "pkessor"}},
+    {"lbptelmira", L"telmira.qrn.example", {L"pwww_telmira.txt", "ptelmira"}},
 }};
 
 constexpr std::array<SoftwarePackage, 2> kSoftwarePackages{{
     {"lbsac", L"SafeNet Authentication Client 8.2",
-     {L"C:\\tmptk\\sacinstall.txt", "sac_install"}},
+     {L"sacinstall.txt", "sac_install"}},
     {"lbsam", L"SafeNet Authentication Manager Client 8.0 SP2",
-     {L"C:\\tmptk\\saminstall.txt", "sam_install"}},
+     {L"saminstall.txt", "sam_install"}},
 }};
 
 constexpr std::array<ZoneSetting, 4> kZoneSettings{{
     {"lbascript", L"Active scripting", 1400,
-     {L"C:\\tmptk\\a_script.txt", "ascript"}, {L"C:\\tmptk\\ma_script.txt", "mascript"}},
+     {L"a_script.txt", "ascript"}, {L"ma_script.txt", "mascript"}},
     {"lbjscript", L"Scripting of Java applets", 1402,
-     {L"C:\\tmptk\\j_script.txt", "jscript"}, {L"C:\\tmptk\\mj_script.txt", "mjscript"}},
+     {L"j_script.txt", "jscript"}, {L"mj_script.txt", "mjscript"}},
     {"blrplugin", L"Run ActiveX control and Plug-ins", 1200,
-     {L"C:\\tmptk\\r_plugin.txt", "rplugin"}, {L"C:\\tmptk\\mr_plugin.txt", "mrplugin"}},
+     {L"r_plugin.txt", "rplugin"}, {L"mr_plugin.txt", "mrplugin"}},
     {"lbinitscript", L"Initialize and script ActiveX controls..", 1201,
-     {L"C:\\tmptk\\init_script.txt", "initscript"},
-     {L"C:\\tmptk\\minit_script.txt", "minitscript"}},
+     {L"init_script.txt", "initscript"},
+     {L"minit_script.txt", "minitscript"}},
 }};
 
 template <std::size_t N, typename Item, typename Pick>
@@ -95,30 +95,34 @@ std::wstring SiteCaption(const TrustedSite& site) {
     return caption;
 }
 
-const CheckGroup& TrustedSitesUserGroup() {
-    static const CheckGroup group{"CheckTrustedSitesUser", kTrustedUserRows, kSuccessWords};
-    return group;
-}
-const CheckGroup& TrustedSitesMachineGroup() {
-    static const CheckGroup group{"CheckTrustedSitesMachine", kTrustedMachineRows,
-                                  kSuccessWords};
-    return group;
-}
-const CheckGroup& SoftwareInstallGroup() {
-    static const CheckGroup group{"CheckSoftwareInstall", kSoftwareRows, kSuccessWords};
-    return group;
-}
-const CheckGroup& ZoneScriptingUserGroup() {
-    static const CheckGroup group{"CheckZoneScriptingUser", kZoneUserRows, kEnableWords};
-    return group;
-}
-const CheckGroup& ZoneScriptingMachineGroup() {
-    static const CheckGroup group{"CheckZoneScriptingMachine", kZoneMachineRows, kEnableWords};
-    return group;
-}
-const CheckGroup& PopupAllowedSitesGroup() {
-    static const CheckGroup group{"CheckPopupAllowedSites", kPopupRows, kSuccessWords};
-    return group;
+namespace {
+
+// Check order; GroupId's values are the positions.
+const std::array<CheckGroup, 6> kCheckGroups{{
+    {GroupId::TrustedSitesUser, "CheckTrustedSitesUser", Topic::TrustedSites, Scope::User,
+     kTrustedUserRows, kSuccessWords},
+    {GroupId::TrustedSitesMachine, "CheckTrustedSitesMachine", Topic::TrustedSites,
+     Scope::Machine, kTrustedMachineRows, kSuccessWords},
+    {GroupId::SoftwareInstall, "CheckSoftwareInstall", Topic::SoftwareInstall,
+     Scope::Workstation, kSoftwareRows, kSuccessWords},
+    {GroupId::ZoneScriptingUser, "CheckZoneScriptingUser", Topic::ZoneScripting, Scope::User,
+     kZoneUserRows, kEnableWords},
+    {GroupId::ZoneScriptingMachine, "CheckZoneScriptingMachine", Topic::ZoneScripting,
+     Scope::Machine, kZoneMachineRows, kEnableWords},
+    {GroupId::PopupAllowedSites, "CheckPopupAllowedSites", Topic::PopupAllowedSites,
+     Scope::Workstation, kPopupRows, kSuccessWords},
+}};
+
+}  // namespace
+
+std::span<const CheckGroup> CheckGroups() { return kCheckGroups; }
+
+const CheckGroup& Group(GroupId id) { return kCheckGroups[static_cast<std::size_t>(id)]; }
+
+std::wstring InMarkerDirectory(std::wstring_view file) {
+    std::wstring path(kMarkerDirectory);
+    path += file;
+    return path;
 }
 
 }  // namespace qtk

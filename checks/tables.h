@@ -1,30 +1,16 @@
-// The check groups as data: which marker file paints which status label, and the sites,
-// packages and settings the rows stand for. These tables are the one source of the names
-// the window shows and the files it reads; nothing is derived from one name to another.
+// The rows of the contract's check groups: the sites, packages and settings the rows stand
+// for, which marker file paints which status label. These tables are the one source of the
+// names the window shows and the files both programs use; nothing is derived from one name
+// to another.
 #pragma once
 
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "checks/marker.h"
+#include "checks/contract.h"
 
 namespace qtk {
-
-inline constexpr std::wstring_view kMarkerDirectory = L"C:\\tmptk\\";
-
-// One check row: a marker file and the status label it paints.
-struct CheckRow {
-    std::wstring_view marker;  // absolute path
-    std::string_view label;    // layout name of the status label
-};
-
-// An ordered list of rows judged with one pair of status words.
-struct CheckGroup {
-    std::string_view name;
-    std::span<const CheckRow> rows;
-    StatusWords words;
-};
 
 // A web site shown in the trusted-sites frame: scheme://host, or scheme://*.domain.
 struct TrustedSite {
@@ -69,13 +55,5 @@ std::span<const ZoneSetting> ZoneSettings();
 
 // "https://*.qrn.example" and the like.
 std::wstring SiteCaption(const TrustedSite& site);
-
-// The six check groups of the sequence after the identity step, in check order.
-const CheckGroup& TrustedSitesUserGroup();
-const CheckGroup& TrustedSitesMachineGroup();
-const CheckGroup& SoftwareInstallGroup();
-const CheckGroup& ZoneScriptingUserGroup();
-const CheckGroup& ZoneScriptingMachineGroup();
-const CheckGroup& PopupAllowedSitesGroup();
 
 }  // namespace qtk

@@ -9,7 +9,7 @@
 namespace qtk::companion {
 namespace {
 
-// The paths come from the check tables and are plain ASCII; anything else would be a
+// The paths come from the contract and are plain ASCII; anything else would be a
 // table error that must not turn into a path the script cannot name.
 std::string Ascii(std::wstring_view text) {
     std::string bytes;
@@ -21,40 +21,38 @@ std::string Ascii(std::wstring_view text) {
 }  // namespace
 
 std::vector<MarkerResult> ExamineWorkstation(RegistrySource& registry) {
-    std::vector<MarkerResult> results;
     TrustedSiteExaminer trusted(registry);
-    for (const Hive scope : {Hive::CurrentUser, Hive::LocalMachine}) {
-        for (const TrustedSite& site : TrustedSites()) {
-            const CheckRow& row = scope == Hive::CurrentUser ? site.user : site.machine;
-            results.push_back({row.marker, trusted.Examine(site, scope)});
-        }
-    }
-    for (const SoftwarePackage& package : SoftwarePackages()) {
-        results.push_back({package.row.marker, ExamineSoftwareInstall(registry, package)});
-    }
     ZoneScriptingExaminer zones(registry);
-    for (const Hive scope : {Hive::CurrentUser, Hive::LocalMachine}) {
-        for (const ZoneSetting& setting : ZoneSettings()) {
-            const CheckRow& row = scope == Hive::CurrentUser ? setting.user : setting.machine;
-            results.push_back({row.marker, zones.Examine(setting, scope)});
-        }
-    }
     const PopupExaminer popups(registry);
-    for (const PopupSite& site : PopupSites()) {
-        results.push_back({site.row.marker, popups.Examine(site)});
+    auto examine = [&](const CheckGroup& group, std::size_t item) -> Finding {
+        const Hive hive = group.scope == Scope::User ? Hive::CurrentUser : Hive::LocalMachine;
+        switch (group.topic) {
+            case Topic::TrustedSites: return trusted.Examine(TrustedSites()[item], hive);
+            case Topic::SoftwareInstall:
+                return ExamineSoftwareInstall(registry, SoftwarePackages()[item]);
+            case Topic::ZoneScripting: return zones.Examine(ZoneSettings()[item], hive);
+            case Topic::PopupAllowedSites: return popups.Examine(PopupSites()[item]);
+        }
+        return Finding{};
+    };
+    std::vector<MarkerResult> results;
+    for (const CheckGroup& group : CheckGroups()) {
+        for (std::size_t i = 0; i < group.rows.size(); ++i) {
+            results.push_back({MarkerPath(group.rows[i]), examine(group, i)});
+        }
     }
     return results;
 }
 
 std::optional<std::uint32_t> ReadUpdateRevision(RegistrySource& registry) {
     const KeyPlace place{Hive::LocalMachine, View::Bits64,
-                         std::wstring(keys::kWindowsNtCurrentVersion)};
+                         std::wstring(kCurrentVersionKey)};
     const DwordRead read = ReadOptionalDword(registry, place, L"UBR");
     return read.value;
 }
 
 std::string VersionFileBytes(const std::optional<OsVersion>& version) {
-    if (!version) return "fail\r\n";
+    if (!version) return std::string(kVersionFailLine.bytes()) + "\r\n";
     std::string line = "Version ";
     line += std::to_string(version->major);
     for (const std::uint32_t part : {version->minor, version->build}) {
@@ -72,13 +70,13 @@ std::string VersionFileBytes(const std::optional<OsVersion>& version) {
 std::vector<OutputFile> PlanOutput(const std::vector<MarkerResult>& markers,
                                    const std::optional<OsVersion>& version) {
     std::vector<OutputFile> files;
-    files.push_back({std::wstring(kVersionFilePath), VersionFileBytes(version)});
+    files.push_back({InMarkerDirectory(kOsVersionFileName), VersionFileBytes(version)});
     for (const MarkerResult& marker : markers) {
-        files.push_back({std::wstring(marker.marker), MarkerFileBytes(marker.finding)});
+        files.push_back({marker.marker, MarkerFileBytes(marker.finding)});
     }
     std::vector<std::wstring> to_remove;
     for (const OutputFile& file : files) to_remove.push_back(file.path);
-    files.push_back({std::wstring(kCleanupScriptPath), CleanupScriptBytes(to_remove)});
+    files.push_back({InMarkerDirectory(kCleanupScriptName), CleanupScriptBytes(to_remove)});
     return files;
 }
 
@@ -94,7 +92,7 @@ std::string CleanupScriptBytes(const std::vector<std::wstring>& paths) {
     // Deleting the running script and leaving on the same line: cmd never goes back to
     // read a next line from a file that is gone, so no "cannot find the batch file".
     // The directory itself stays, with the access list that keeps others out of it.
-    script += "del /f /q \"" + Ascii(kCleanupScriptPath) + "\" >nul 2>nul & exit\r\n";
+    script += "del /f /q \"" + Ascii(InMarkerDirectory(kCleanupScriptName)) + "\" >nul 2>nul & exit\r\n";
     return script;
 }
 

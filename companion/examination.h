@@ -14,17 +14,12 @@
 
 namespace qtk::companion {
 
-inline constexpr std::wstring_view kVersionFilePath = L"C:\\tmptk\\outwinversion.txt";
-inline constexpr std::wstring_view kCleanupScriptPath = L"C:\\tmptk\\rundelay.bat";
-
 struct MarkerResult {
-    std::wstring_view marker;  // the row's path, from the check tables
+    std::wstring marker;  // the row's path, from the contract
     Finding finding;
 };
 
-// Every check row, in the diagnostic's check order: trusted sites for the user, then for
-// the machine, the two packages, zone scripting for the user, then for the machine, and
-// the pop-up hosts.
+// Every check row, in the contract's check order (CheckGroups()).
 std::vector<MarkerResult> ExamineWorkstation(RegistrySource& registry);
 
 struct OsVersion {
@@ -38,7 +33,7 @@ struct OsVersion {
 // the version one number shorter.
 std::optional<std::uint32_t> ReadUpdateRevision(RegistrySource& registry);
 
-// "Version 10.0.19045.4291" and CR LF; "fail" when the version could not be determined,
+// "Version 10.0.19045.4291" and CR LF; the fail line when the version could not be determined,
 // which is the one line the diagnostic reads as "show the service-pack text instead".
 std::string VersionFileBytes(const std::optional<OsVersion>& version);
 

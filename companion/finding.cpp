@@ -6,11 +6,11 @@ namespace qtk::companion {
 
 std::string_view FirstField(Outcome outcome) {
     switch (outcome) {
-        case Outcome::Ok: return kOkField;
-        case Outcome::Fail: return kFailField;
-        case Outcome::CannotLook: return kCannotLookField;
+        case Outcome::Ok: return kPassWord.bytes();
+        case Outcome::Fail: return kFailWord.bytes();
+        case Outcome::CannotLook: return kCannotLookWord.bytes();
     }
-    return kCannotLookField;
+    return kCannotLookWord.bytes();
 }
 
 std::string MarkerFileBytes(const Finding& finding) {

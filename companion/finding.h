@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "checks/contract.h"
 #include "companion/registry_source.h"
 
 namespace qtk::companion {
@@ -24,12 +25,7 @@ struct Finding {
     std::wstring reason;  // for a person; may be empty
 };
 
-// The first field for each outcome. "cannot look" holds "ok" inside "look" and not at its
-// start, which is exactly what makes the diagnostic leave the row at its "-".
-inline constexpr std::string_view kOkField = "ok";
-inline constexpr std::string_view kFailField = "fail";
-inline constexpr std::string_view kCannotLookField = "cannot look";
-
+// The first field for each outcome: the contract's pass, fail and cannot-look words.
 std::string_view FirstField(Outcome outcome);
 
 // The whole marker file: first field, then ",reason" when there is one, then CR LF.

@@ -111,8 +111,6 @@ inline constexpr std::wstring_view kPopupAllow =
     L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow";
 inline constexpr std::wstring_view kPolicyPopupAllow =
     L"Software\\Policies\\Microsoft\\Internet Explorer\\New Windows\\Allow";
-inline constexpr std::wstring_view kWindowsNtCurrentVersion =
-    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 }  // namespace keys
 
 }  // namespace qtk::companion

@@ -40,7 +40,7 @@ std::wstring ComposeOsLine(std::wstring_view product, std::wstring_view service_
                            std::wstring_view version_line) {
     std::wstring line(product);
     line += L' ';
-    line += version_line == kVersionFailWord ? service_pack : version_line;
+    line += version_line == kVersionFailLine.text() ? service_pack : version_line;
     return line;
 }
 

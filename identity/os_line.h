@@ -5,12 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "checks/contract.h"
 #include "platform/seam.h"
 
 namespace qtk {
-
-inline constexpr std::wstring_view kOsVersionFile = L"C:\\tmptk\\outwinversion.txt";
-inline constexpr std::wstring_view kVersionFailWord = L"fail";
 
 // The most of the version line that is kept. The line is shown in one label; a file that
 // is not a version line at all must not be able to fill memory.
@@ -21,7 +19,8 @@ inline constexpr std::size_t kVersionLineLimit = 4096;
 // mark is honoured. Throws Failure when the file cannot be opened or holds no bytes.
 std::wstring ReadVersionLine(FileSystem& files, TextCodec& text, const std::wstring& path);
 
-// product + one blank + (service_pack when version_line is exactly "fail", else
+// product + one blank + (service_pack when version_line is exactly the contract's fail
+// line, else
 // version_line). The blank is always there.
 std::wstring ComposeOsLine(std::wstring_view product, std::wstring_view service_pack,
                            std::wstring_view version_line);

@@ -255,14 +255,14 @@ TEST(ZoneScripting, EachActionIsReadUnderItsOwnNumber) {
             bool wanted = false;
             for (const ZoneSetting& setting : ZoneSettings()) {
                 for (const CheckRow* row : {&setting.user, &setting.machine}) {
-                    if (row->marker != result.marker) continue;
+                    if (MarkerPath(*row) != result.marker) continue;
                     is_zone_row = true;
                     wanted = &setting == &enabled;
                 }
             }
             if (!is_zone_row) continue;
             EXPECT_EQ(result.finding.outcome, wanted ? Outcome::Ok : Outcome::Fail)
-                << Narrow(std::wstring(result.marker));
+                << Narrow(result.marker);
         }
     }
 }
@@ -342,9 +342,10 @@ TEST(CheckWiring, EachFindingLandsInItsOwnMarker) {
         Installed(registry, kMachine, View::Bits64, L"{X}", std::wstring(package.display_name));
         Allow(registry, kUser, kAllow, std::wstring(popup.host));
         for (const MarkerResult& result : ExamineWorkstation(registry)) {
-            const bool wanted = result.marker == package.row.marker || result.marker == popup.row.marker;
+            const bool wanted =
+                result.marker == MarkerPath(package.row) || result.marker == MarkerPath(popup.row);
             EXPECT_EQ(result.finding.outcome, wanted ? Outcome::Ok : Outcome::Fail)
-                << Narrow(std::wstring(result.marker));
+                << Narrow(result.marker);
         }
     }
 }

@@ -116,7 +116,7 @@ TEST(VersionFile, ReadsBackAsTheDiagnosticShowsIt) {
         EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
         files.Write("outwinversion.txt", bytes);
         const std::wstring line =
-            ReadVersionLine(files, codec, std::wstring(kOsVersionFile));
+            ReadVersionLine(files, codec, InMarkerDirectory(kOsVersionFileName));
         EXPECT_EQ(line, c.line);
         // Only the undetermined version may select the service-pack text.
         EXPECT_EQ(ComposeOsLine(L"Windows", L"SP", line) == L"Windows SP", !c.version.has_value());
@@ -148,9 +148,10 @@ TEST(VersionFile, UpdateRevisionComesFromTheRegistryWhenPresent) {
 std::vector<std::wstring> TableMarkers() {
     std::vector<std::wstring> markers;
     for (const CheckGroup* group :
-         {&TrustedSitesUserGroup(), &TrustedSitesMachineGroup(), &SoftwareInstallGroup(),
-          &ZoneScriptingUserGroup(), &ZoneScriptingMachineGroup(), &PopupAllowedSitesGroup()}) {
-        for (const CheckRow& row : group->rows) markers.emplace_back(row.marker);
+         {&Group(GroupId::TrustedSitesUser), &Group(GroupId::TrustedSitesMachine),
+          &Group(GroupId::SoftwareInstall), &Group(GroupId::ZoneScriptingUser),
+          &Group(GroupId::ZoneScriptingMachine), &Group(GroupId::PopupAllowedSites)}) {
+        for (const CheckRow& row : group->rows) markers.push_back(MarkerPath(row));
     }
     return markers;
 }
@@ -177,7 +178,7 @@ TEST(Plan, WritesEveryMarkerOfTheTablesInCheckOrder) {
 TEST(Plan, NothingConfiguredFailsEveryRowAndNothingReadableLeavesEveryRowAlone) {
     testing::FakeRegistrySource empty;
     for (const MarkerResult& result : ExamineWorkstation(empty)) {
-        SCOPED_TRACE(Narrow(std::wstring(result.marker)));
+        SCOPED_TRACE(Narrow(result.marker));
         EXPECT_EQ(result.finding.outcome, Outcome::Fail);
     }
     // Every key the examination could need refuses to open.
@@ -198,7 +199,7 @@ TEST(Plan, NothingConfiguredFailsEveryRowAndNothingReadableLeavesEveryRowAlone) 
         }
     }
     for (const MarkerResult& result : ExamineWorkstation(locked)) {
-        SCOPED_TRACE(Narrow(std::wstring(result.marker)));
+        SCOPED_TRACE(Narrow(result.marker));
         EXPECT_EQ(result.finding.outcome, Outcome::CannotLook) << Narrow(result.finding.reason);
     }
     EXPECT_EQ(locked.open_handles, 0);
@@ -325,17 +326,18 @@ TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
 
     Latin1Codec codec;
     RecordingBoard board(log);
-    std::map<std::wstring_view, Outcome> by_marker;
+    std::map<std::wstring, Outcome> by_marker;
     for (const MarkerResult& result : results) by_marker[result.marker] = result.finding.outcome;
     for (const CheckGroup* group :
-         {&TrustedSitesUserGroup(), &TrustedSitesMachineGroup(), &SoftwareInstallGroup(),
-          &ZoneScriptingUserGroup(), &ZoneScriptingMachineGroup(), &PopupAllowedSitesGroup()}) {
+         {&Group(GroupId::TrustedSitesUser), &Group(GroupId::TrustedSitesMachine),
+          &Group(GroupId::SoftwareInstall), &Group(GroupId::ZoneScriptingUser),
+          &Group(GroupId::ZoneScriptingMachine), &Group(GroupId::PopupAllowedSites)}) {
         for (const CheckRow& row : group->rows) {
             SCOPED_TRACE(std::string(row.label));
             const std::wstring before = board.Caption(row.label);
-            CheckMarkerFile(dir, codec, std::wstring(row.marker), board.Label(row.label),
+            CheckMarkerFile(dir, codec, MarkerPath(row), board.Label(row.label),
                             group->words);
-            const Outcome outcome = by_marker.at(row.marker);
+            const Outcome outcome = by_marker.at(MarkerPath(row));
             const std::wstring expected = outcome == Outcome::Ok     ? std::wstring(group->words.pass)
                                           : outcome == Outcome::Fail ? std::wstring(group->words.fail)
                                                                      : before;

@@ -328,13 +328,13 @@ TEST(TrustedSitesWiring, EachFindingLandsInItsOwnRowAndColumn) {
     Own(registry, kMachine, L"qrn.example\\kessor", L"https", 2);
     Own(registry, kUser, L"omvar.example", L"http", 2);
     const std::vector<MarkerResult> results = ExamineWorkstation(registry);
-    const auto& groups = {&TrustedSitesUserGroup(), &TrustedSitesMachineGroup()};
+    const auto& groups = {&Group(GroupId::TrustedSitesUser), &Group(GroupId::TrustedSitesMachine)};
     std::size_t i = 0;
     for (const CheckGroup* group : groups) {
         for (const CheckRow& row : group->rows) {
             SCOPED_TRACE(std::string(row.label));
             ASSERT_LT(i, results.size());
-            EXPECT_EQ(results[i].marker, row.marker);
+            EXPECT_EQ(results[i].marker, MarkerPath(row));
             const bool wanted = row.label == "mkessor" || row.label == "useromvar";
             EXPECT_EQ(results[i].finding.outcome, wanted ? Outcome::Ok : Outcome::Fail);
             ++i;

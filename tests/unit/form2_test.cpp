@@ -24,13 +24,13 @@ const std::string kOsFile = "C:\\tmptk\\outwinversion.txt";
 
 // Check order of the sequence after the identity step.
 std::vector<const CheckGroup*> SequenceGroups() {
-    return {&TrustedSitesUserGroup(),   &TrustedSitesMachineGroup(),
-            &SoftwareInstallGroup(),    &ZoneScriptingUserGroup(),
-            &ZoneScriptingMachineGroup(), &PopupAllowedSitesGroup()};
+    return {&Group(GroupId::TrustedSitesUser),     &Group(GroupId::TrustedSitesMachine),
+            &Group(GroupId::SoftwareInstall),      &Group(GroupId::ZoneScriptingUser),
+            &Group(GroupId::ZoneScriptingMachine), &Group(GroupId::PopupAllowedSites)};
 }
 
-std::string FileName(std::wstring_view marker) {
-    return Narrow(marker.substr(std::wstring_view(L"C:\\tmptk\\").size()));
+std::string FileName(std::wstring_view path) {
+    return Narrow(path.substr(std::wstring_view(L"C:\\tmptk\\").size()));
 }
 
 // Which words a status label shows is a matter of the frame it stands in.
@@ -79,7 +79,7 @@ void Prepare(FakePlatform& fake, const Contents& contents, const Identity& ident
     std::size_t i = 0;
     for (const CheckGroup* group : SequenceGroups()) {
         for (const CheckRow& row : group->rows) {
-            fake.files.Write(FileName(row.marker), contents(i++));
+            fake.files.Write(Narrow(row.file), contents(i++));
         }
     }
 }
@@ -98,7 +98,7 @@ EventLog ExpectedRun(const Contents& contents, const Identity& identity = {}) {
         for (const CheckRow& row : group->rows) {
             const std::string label(row.label);
             const auto [pass, fail] = WordsFor(label);
-            expected.push_back("open " + Narrow(row.marker));
+            expected.push_back("open C:\\tmptk\\" + Narrow(row.file));
             const std::string field = contents(i++);
             if (field.starts_with("ok")) {
                 expected.push_back("color " + label + " 0xC000");
@@ -178,9 +178,9 @@ TEST(Form2LoadTest, MissingFileEndsTheRunAtOnce) {
     std::vector<Case> cases{{"OS-version file", Widen(kOsFile)}};
     for (const CheckGroup* group : SequenceGroups()) {
         cases.push_back({std::string(group->name) + " first row",
-                         std::wstring(group->rows.front().marker)});
+                         MarkerPath(group->rows.front())});
         cases.push_back({std::string(group->name) + " last row",
-                         std::wstring(group->rows.back().marker)});
+                         MarkerPath(group->rows.back())});
     }
     const EventLog complete = ExpectedRun(AllPass);
     for (const Case& c : cases) {

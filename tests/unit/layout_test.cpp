@@ -198,12 +198,17 @@ TEST(CheckTablesTest, RowsCoverEveryStatusLabelOnceWithDistinctMarkers) {
         const CheckGroup* group;
         const char* frame;
     };
-    const GroupFrame groups[] = {{&TrustedSitesUserGroup(), "Frame2"},
-                                 {&TrustedSitesMachineGroup(), "Frame2"},
-                                 {&SoftwareInstallGroup(), "Frame3"},
-                                 {&ZoneScriptingUserGroup(), "Frame4"},
-                                 {&ZoneScriptingMachineGroup(), "Frame4"},
-                                 {&PopupAllowedSitesGroup(), "Frame5"}};
+    // The check order, which the companion walks too.
+    const GroupFrame groups[] = {{&Group(GroupId::TrustedSitesUser), "Frame2"},
+                                 {&Group(GroupId::TrustedSitesMachine), "Frame2"},
+                                 {&Group(GroupId::SoftwareInstall), "Frame3"},
+                                 {&Group(GroupId::ZoneScriptingUser), "Frame4"},
+                                 {&Group(GroupId::ZoneScriptingMachine), "Frame4"},
+                                 {&Group(GroupId::PopupAllowedSites), "Frame5"}};
+    ASSERT_EQ(CheckGroups().size(), std::size(groups));
+    for (std::size_t i = 0; i < std::size(groups); ++i) {
+        EXPECT_EQ(&CheckGroups()[i], groups[i].group) << "group " << i << " out of order";
+    }
     std::map<std::string, int, std::less<>> painted;
     std::set<std::wstring_view> markers;
     std::size_t rows = 0;
@@ -217,11 +222,10 @@ TEST(CheckTablesTest, RowsCoverEveryStatusLabelOnceWithDistinctMarkers) {
             EXPECT_EQ(label->parent, g.frame);
             ++painted[std::string(row.label)];
 
-            EXPECT_TRUE(row.marker.starts_with(kMarkerDirectory));
-            const std::wstring_view file = row.marker.substr(kMarkerDirectory.size());
-            EXPECT_FALSE(file.empty());
-            EXPECT_EQ(file.find_first_of(L"\\/:"), std::wstring_view::npos);
-            EXPECT_TRUE(markers.insert(row.marker).second) << "marker used twice";
+            EXPECT_EQ(MarkerPath(row), L"C:\\tmptk\\" + std::wstring(row.file));
+            EXPECT_FALSE(row.file.empty());
+            EXPECT_EQ(row.file.find_first_of(L"\\/:"), std::wstring_view::npos);
+            EXPECT_TRUE(markers.insert(row.file).second) << "marker used twice";
         }
     }
     EXPECT_EQ(rows, 36u);

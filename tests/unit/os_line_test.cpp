@@ -14,7 +14,7 @@ namespace {
 using namespace std::string_literals;
 
 const std::string kName = "outwinversion.txt";
-const std::wstring kPath(kOsVersionFile);
+const std::wstring kPath(L"C:\\tmptk\\outwinversion.txt");
 constexpr std::wstring_view kProduct = L"Windows 7 Professional";
 constexpr std::wstring_view kServicePack = L"Service Pack 1";
 constexpr std::size_t kChunk = TextStream::kChunkBytes;
