@@ -45,8 +45,6 @@ public:
     // NextBlock has been called.
     bool HeldNoBytes() const { return started_ && bytes_read_ == 0; }
 
-    TextEncoding Encoding() const { return encoding_; }
-    std::uint64_t BytesRead() const { return bytes_read_; }
 
 private:
     std::size_t ReadSome(unsigned char* into, std::size_t capacity);

@@ -129,9 +129,7 @@ SecureDirectory::SecureDirectory(const std::wstring& path)
     // modify") is added to the list.
     SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    if (CreateDirectoryW(path_.c_str(), &attributes)) {
-        created_ = true;
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!CreateDirectoryW(path_.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
         throw Failure{GetLastError(), L"Cannot create the directory", path_};
     }
 
@@ -229,7 +227,6 @@ void SecureDirectory::Tighten(const DirectoryJudgement& judgement) {
                           L", and its access list could not be changed",
                       path_};
     }
-    tightened_ = true;
 }
 
 }  // namespace qtk::companion::win32

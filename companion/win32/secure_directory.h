@@ -21,9 +21,6 @@ public:
     SecureDirectory(const SecureDirectory&) = delete;
     SecureDirectory& operator=(const SecureDirectory&) = delete;
 
-    bool created() const { return created_; }
-    bool tightened() const { return tightened_; }
-
 private:
     DirectoryFacts ReadFacts() const;
     void Tighten(const DirectoryJudgement& judgement);
@@ -31,8 +28,6 @@ private:
     std::wstring path_;
     std::wstring user_sid_;
     HANDLE pin_ = INVALID_HANDLE_VALUE;
-    bool created_ = false;
-    bool tightened_ = false;
 };
 
 // The current user's SID as text, "S-1-5-21-...".

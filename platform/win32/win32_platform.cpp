@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "app/layout.h"
-
 namespace qtk::win32 {
 namespace {
 
@@ -90,7 +88,7 @@ bool Win32TextCodec::IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte
 
 void Win32MessageBoxes::ShowMessage(std::wstring_view text) {
     const std::wstring message(text);
-    MessageBoxW(nullptr, message.c_str(), std::wstring(kApplicationTitle).c_str(), MB_OK);
+    MessageBoxW(nullptr, message.c_str(), title_.c_str(), MB_OK);
 }
 
 std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_state) {
@@ -111,12 +109,6 @@ std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_s
     return process.dwProcessId;
 }
 
-void RestrictDllSearch() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
-    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
-}
-
 std::wstring DescribeError(DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
@@ -128,14 +120,6 @@ std::wstring DescribeError(DWORD code) {
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return text;
-}
-
-void ShowErrorReport(const Failure& failure) {
-    std::wstring text = L"Error " + std::to_wstring(failure.code) + L": " +
-                        DescribeError(failure.code) + L"\r\n\r\n" + failure.action;
-    if (!failure.subject.empty()) text += L":\r\n" + failure.subject;
-    MessageBoxW(nullptr, text.c_str(), std::wstring(kApplicationTitle).c_str(),
-                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 }  // namespace qtk::win32

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/seam.h"
 
@@ -30,9 +31,14 @@ public:
     bool IsLeadByte(unsigned char byte) override;
 };
 
+// Captioned with the program's title, which the program passes in.
 class Win32MessageBoxes : public MessageBoxes {
 public:
+    explicit Win32MessageBoxes(std::wstring title) : title_(std::move(title)) {}
     void ShowMessage(std::wstring_view text) override;
+
+private:
+    std::wstring title_;
 };
 
 class Win32Launcher : public ProcessLauncher {
@@ -40,15 +46,7 @@ public:
     std::uint32_t Launch(const std::wstring& command_line, int show_state) override;
 };
 
-// Called first thing in a program: DLLs are then looked for in the system directory only,
-// never beside the program or in the current directory, where anybody's downloads may sit.
-void RestrictDllSearch();
-
 // The system's description of a Windows error number, without its trailing line end.
 std::wstring DescribeError(DWORD code);
-
-// The one place a failure is reported: a modal OK-only box captioned with the application
-// title, naming the error number, its description, what was being done and to what.
-void ShowErrorReport(const Failure& failure);
 
 }  // namespace qtk::win32

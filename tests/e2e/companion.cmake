@@ -1,6 +1,5 @@
-# The companion's end-to-end cases, included from companion/win32 once the bench's probe
-# exists. They run on the bench's own template prefix, work directory and case library
-# (lib/bench.sh), so they need nothing registered in tests/e2e/CMakeLists.txt.
+# The companion's end-to-end cases, included by tests/e2e/CMakeLists.txt. They run on the
+# bench's own template prefix, work directory and case library (lib/bench.sh).
 
 # Shows and spoils access lists and locks registry keys from inside a prefix.
 add_executable(tkaclprobe ${CMAKE_CURRENT_LIST_DIR}/companion_acl_probe.cpp)

@@ -9,7 +9,7 @@
 #include "companion/examination.h"
 #include "companion/popup_allow.h"
 #include "companion/software_install.h"
-#include "companion/testing/fake_registry.h"
+#include "fake_registry.h"
 #include "companion/zone_scripting.h"
 
 namespace qtk::companion {

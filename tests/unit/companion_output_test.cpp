@@ -15,7 +15,7 @@
 #include "companion/examination.h"
 #include "companion/finding.h"
 #include "companion/output_writer.h"
-#include "companion/testing/fake_registry.h"
+#include "fake_registry.h"
 #include "fakes.h"
 #include "identity/os_line.h"
 

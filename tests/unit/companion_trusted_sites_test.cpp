@@ -10,7 +10,7 @@
 #include "checks/tables.h"
 #include "companion/examination.h"
 #include "companion/site_names.h"
-#include "companion/testing/fake_registry.h"
+#include "fake_registry.h"
 
 namespace qtk::companion {
 namespace {

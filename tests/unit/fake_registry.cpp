@@ -1,4 +1,4 @@
-#include "companion/testing/fake_registry.h"
+#include "fake_registry.h"
 
 #include <stdexcept>
 
