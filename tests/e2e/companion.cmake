@@ -7,26 +7,19 @@ target_compile_options(tkaclprobe PRIVATE -municode)
 target_link_options(tkaclprobe PRIVATE -municode -static)
 target_link_libraries(tkaclprobe PRIVATE advapi32)
 
-find_program(QTK_COMPANION_BASH bash REQUIRED)
-if(NOT QTK_OBJDUMP)
-  find_program(QTK_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
-endif()
-
 # Hardened like the diagnostic: the bench's check of the file applies as it is.
 add_test(NAME e2e.companion_binary
-  COMMAND ${QTK_COMPANION_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
+  COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
           $<TARGET_FILE:tkexamine> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P})
 set_tests_properties(e2e.companion_binary PROPERTIES TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  # Where tests/e2e/CMakeLists.txt keeps the template prefix and the cases' files.
-  set(QTK_COMPANION_BENCH ${PROJECT_BINARY_DIR}/tests/e2e)
   foreach(case examine directory run_check)
     add_test(NAME e2e.companion_${case}
-      COMMAND ${QTK_COMPANION_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_${case}.sh
+      COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_${case}.sh
               $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
-              ${QTK_COMPANION_BENCH}/wine-template ${QTK_COMPANION_BENCH}/work companion_${case}
+              ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_${case}
               $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit)
     set_tests_properties(e2e.companion_${case} PROPERTIES
       FIXTURES_REQUIRED qtk_wine_template
