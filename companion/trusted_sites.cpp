@@ -68,7 +68,10 @@ std::vector<std::wstring> OwnListLocations(const SitePattern& pattern) {
         }
         locations.push_back(pattern.host);
     } else {
-        locations.push_back(pattern.host);
+        // Only a key of exactly two labels speaks for the hosts below it; a longer name in
+        // one piece (or a lone label) is that one host, and taking it for the whole
+        // sub-domain would report a pass the browser does not honour.
+        if (n == 2) locations.push_back(pattern.host);
         locations.push_back(pattern.host + L"\\*");
         for (std::size_t k = 1; k < n; ++k) {
             locations.push_back(Join(labels, k, n) + L"\\*." + Join(labels, 0, k));

@@ -13,14 +13,42 @@
 //   where a site was set up, even though a browser would also fall back from one to the
 //   other.
 //
-// In the own list, a value named after the scheme ("https", or "http" for the plain-http
-// row) or "*" (every scheme) gives the zone. Where it may stand:
-// - on a domain key, Domains\qrn.example: that domain and every host below it;
-// - on a sub-key, Domains\qrn.example\tesk: the one host tesk.qrn.example;
-// - on a wildcard sub-key, Domains\qrn.example\*.hvk: every host below hvk.qrn.example.
-// The most specific entry that has a value for the scheme decides, the scheme's own value
-// before "*" on the same key; a less specific entry only counts where no more specific one
-// speaks for the scheme.
+// In the own list (Domains, or EscDomains, which has the same layout) a key names a host or
+// a domain, a sub-key names a host one level further down, and a DWORD value named after
+// the scheme ("https", or "http" for the plain-http row) or "*" (every scheme) holds the
+// zone. Row shape by row shape:
+// - a key naming exactly two labels, Domains\qrn.example: that domain and every host
+//   below it (the browser reads such a key as "*.qrn.example" too);
+// - a key naming one label, or more than two in one piece, Domains\hvk.qrn.example: that
+//   one host only, never the hosts below it. So the row "*.hvk.qrn.example" is not covered
+//   by it; it needs the wildcard sub-key below;
+// - a sub-key, Domains\qrn.example\tesk: the one host tesk.qrn.example;
+// - a wildcard sub-key, Domains\qrn.example\*.hvk, or a "*" sub-key under the host's own
+//   key, Domains\hvk.qrn.example\*: every host strictly below hvk.qrn.example. A "*" is
+//   a wildcard only as the first label; "tesk.*" is just a name;
+// - on one key, the scheme's own value before "*";
+// - the most specific entry that has a value for the scheme decides; a key that matches
+//   but holds neither the scheme's value nor "*" does not decide, and the less specific
+//   entries are read on. (Wine's zone manager stops at such a key instead.)
+//
+// Sources:
+// - "Internet Explorer security zones registry entries for advanced users" (KB 182569),
+//   https://learn.microsoft.com/en-us/troubleshoot/developer/browsers/security-privacy/ie-security-zones-registry-entries
+//   (Domains and EscDomains, sub-domains as keys below their domain, the DWORD named
+//   after the protocol holding the zone; Security_HKLM_only);
+// - "Adding Sites to the Enhanced Security Configuration Zones",
+//   https://learn.microsoft.com/en-us/previous-versions/windows/internet-explorer/ie-developer/platform-apis/ms537181(v=vs.85)
+//   (EscDomains takes the same entries when Enhanced Security Configuration is on);
+// - "IInternetSecurityManager::SetZoneMapping method",
+//   https://learn.microsoft.com/en-us/previous-versions/windows/internet-explorer/ie-developer/platform-apis/ms537143(v=vs.85)
+//   ("*" only as the leading label of a pattern, "*://" for every scheme);
+// - "Internet Explorer's Explicit Security Zone Mappings", Microsoft's archived FDCC blog,
+//   https://learn.microsoft.com/en-us/archive/blogs/fdcc/internet-explorers-explicit-security-zone-mappings
+//   (which ZoneMap hierarchy is in effect: policy lists, machine settings only, ESC);
+// - the zone-mapping conformance cases that Wine's urlmon tests run against Windows
+//   (dlls/urlmon/tests/sec_mgr.c, zone_mapping_tests): a two-label key maps the hosts
+//   below it, while a one-label key ("org") and a longer one-piece key ("www.testing.com")
+//   map only themselves; "*.testing" as a sub-key maps the hosts below testing.<key>.
 #pragma once
 
 #include <optional>

@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "checks/tables.h"
 #include "companion/examination.h"
@@ -321,6 +323,90 @@ const Case kMachineOnlyCases[] = {
      kTesk, kUser, Outcome::CannotLook},
 };
 INSTANTIATE_TEST_SUITE_P(MachineOnly, TrustedSiteCase, ::testing::ValuesIn(kMachineOnlyCases));
+
+// The shapes an own-list entry can take, each read the way the browser documents it, and
+// each tried in the four places such a list lives: the user's and the machine's Domains,
+// and the same two under Enhanced Security Configuration (EscDomains).
+struct ShapeCase {
+    const char* label;
+    std::vector<std::pair<std::wstring, std::wstring>> entries;  // key, value name; zone 2
+    std::string_view row;
+    Outcome expected;
+};
+
+TEST(ZoneMapShapes, EachShapeCoversWhatTheBrowserDocuments) {
+    const ShapeCase cases[] = {
+        // A two-label key is the domain and every host below it.
+        {"two-label key, host below", {{L"qrn.example", L"https"}}, kTesk, Outcome::Ok},
+        {"two-label key, wildcard row over it", {{L"halvek.example", L"https"}}, kHalvekGo,
+         Outcome::Ok},
+        {"two-label key, wildcard row of a sub-domain", {{L"qrn.example", L"https"}},
+         kHvkQuorin, Outcome::Ok},
+        // A longer name in one piece is that host alone.
+        {"longer one-piece key is its own host", {{L"tesk.qrn.example", L"https"}}, kTesk,
+         Outcome::Ok},
+        {"longer one-piece key does not cover the hosts below it",
+         {{L"hvk.qrn.example", L"https"}}, kHvkQuorin, Outcome::Fail},
+        {"longer one-piece key with a star value still only its host",
+         {{L"hvk.qrn.example", L"*"}}, kHvkQuorin, Outcome::Fail},
+        {"one-label key is that name alone", {{L"example", L"https"}}, kHalvekGo, Outcome::Fail},
+        {"one-label key does not reach a host two levels down", {{L"example", L"https"}}, kTesk,
+         Outcome::Fail},
+        // Hosts below a longer name need a wildcard sub-key.
+        {"star sub-key under the longer key", {{L"hvk.qrn.example\\*", L"https"}}, kHvkQuorin,
+         Outcome::Ok},
+        {"*. sub-key under the two-label domain", {{L"qrn.example\\*.hvk", L"https"}},
+         kHvkQuorin, Outcome::Ok},
+        {"star sub-key covers hosts below, not the host",
+         {{L"tesk.qrn.example\\*", L"https"}}, kTesk, Outcome::Fail},
+        {"a star that is not the first label is no wildcard",
+         {{L"qrn.example\\hvk.*", L"https"}}, kHvkQuorin, Outcome::Fail},
+        // A plain sub-key is one host.
+        {"host sub-key", {{L"qrn.example\\kessor", L"https"}}, kKessor, Outcome::Ok},
+        {"host sub-key is not the hosts below it", {{L"qrn.example\\hvk", L"https"}}, kHvkQuorin,
+         Outcome::Fail},
+        // Scheme values.
+        {"star value stands for the scheme", {{L"qrn.example\\kessor", L"*"}}, kKessor,
+         Outcome::Ok},
+        {"another scheme's value says nothing", {{L"qrn.example\\kessor", L"http"}}, kKessor,
+         Outcome::Fail},
+        {"a key silent on the scheme leaves it to its domain",
+         {{L"qrn.example\\kessor", L"ftp"}, {L"qrn.example", L"https"}}, kKessor, Outcome::Ok},
+        {"a key with no value at all leaves it to its domain",
+         {{L"qrn.example\\kessor", L""}, {L"qrn.example", L"*"}}, kKessor, Outcome::Ok},
+    };
+    struct Place {
+        const char* label;
+        Hive hive;
+        bool enhanced;
+    };
+    const Place places[] = {{"user Domains", kUser, false},
+                            {"machine Domains", kMachine, false},
+                            {"user EscDomains", kUser, true},
+                            {"machine EscDomains", kMachine, true}};
+    for (const Place& place : places) {
+        for (const ShapeCase& c : cases) {
+            SCOPED_TRACE(std::string(place.label) + ": " + c.label);
+            FakeRegistrySource registry;
+            if (place.enhanced) registry.SetDword(place.hive, View::Native, kZoneMap, L"IEHarden", 1);
+            for (const auto& [key, name] : c.entries) {
+                const std::wstring path = (place.enhanced ? kEscDomains : kDomains) + L"\\" + key;
+                if (name.empty()) {
+                    registry.AddKey(place.hive, View::Native, path);
+                } else {
+                    registry.SetDword(place.hive, View::Native, path, name, 2);
+                }
+            }
+            TrustedSiteExaminer examiner(registry);
+            const Finding mine = examiner.Examine(Site(c.row), place.hive);
+            EXPECT_EQ(mine.outcome, c.expected)
+                << std::string(mine.reason.begin(), mine.reason.end());
+            // The entries of one scope never decide the other.
+            const Hive other = place.hive == kUser ? kMachine : kUser;
+            EXPECT_EQ(examiner.Examine(Site(c.row), other).outcome, Outcome::Fail);
+        }
+    }
+}
 
 // The examination must put each scope's finding into that scope's marker of the same row.
 TEST(TrustedSitesWiring, EachFindingLandsInItsOwnRowAndColumn) {
