@@ -20,7 +20,7 @@ companion_examine_watched() {
 }
 
 bench_prepare 96
-tmptk=$(bench_tmptk '')
+tmptk=$(qtk_tmptk_path '')
 
 # ---- open to everyone, with something planted
 companion_show_acl 'C:\tmptk' before.tsv

@@ -23,7 +23,7 @@ for marker in "${CASE_ARGS[@]}"; do
     ((${#before[@]} < ${#order[@]})) || qtk_die "$marker is not a file the run reads"
 
     bench_fresh_prefix "prefix-$name"
-    rm "$(bench_tmptk "$marker")"
+    rm "$(qtk_tmptk_path "$marker")"
     bench_watch_start "$name"
     # Watching starts before the program does, so a window shown even briefly is seen.
     bench_probe_bg "$name.watch.tsv" watch-error 30000

@@ -70,20 +70,10 @@ bench_prepare() {
 }
 
 # bench_fresh_prefix NAME [DPI]: as bench_prepare, on the display already running, in a new
-# prefix WORK/NAME. The server of the prefix used before is stopped first, so that cases
-# looping over several runs give each one a prefix nothing has touched.
+# prefix WORK/NAME that nothing has touched (the one used before is stopped first).
 bench_fresh_prefix() {
-    local name=$1 dpi=${2:-96}
-    [[ -n ${WINEPREFIX:-} ]] && qtk_server_stop
-    qtk_prefix_clone "$BENCH_TEMPLATE" "$BENCH_WORK/$name"
-    qtk_use_prefix "$BENCH_WORK/$name"
-    qtk_server_start
-    qtk_set_dpi "$dpi"
-    BENCH_DPI=$dpi
-    # shellcheck source=demo/identity.sh
-    source "$BENCH_ROOT/demo/identity.sh"
-    qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
-    qtk_install_tmptk "$BENCH_DEMO_DATA"
+    qtk_demo_prefix "$BENCH_TEMPLATE" "$BENCH_WORK/$1" "${2:-96}" "$BENCH_DEMO_DATA"
+    BENCH_DPI=${2:-96}
     bench_want_reset
 }
 
@@ -134,15 +124,10 @@ bench_field() {
 # A probe text field back to the text itself (the probe escapes \, tab and line ends).
 bench_unescape() { printf '%b' "$1"; }
 
-bench_tmptk() { printf '%s/drive_c/tmptk/%s' "$WINEPREFIX" "$1"; }
-
-# bench_windows_path FILE: a Linux file as the programs in the prefix name it (Z: is /).
-bench_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-
 # bench_put FILE BYTES: C:\tmptk\FILE holds exactly BYTES, written in printf's %b notation
 # (\r, \n, \t, \xHH), so that line ends and byte-order marks are spelled out in the case.
 bench_put() {
-    printf '%b' "$2" >"$(bench_tmptk "$1")"
+    printf '%b' "$2" >"$(qtk_tmptk_path "$1")"
 }
 
 # What the window must show, label by label: the demo's expectations with the overrides
