@@ -37,10 +37,10 @@ bench_expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
 tmptk=$(qtk_tmptk_path '')
 rm -rf "$tmptk"
 printf 'not a directory\r\n' >"${tmptk%/}"
-bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 30000
-qtk_wait_until 15000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
+bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 60000
+qtk_wait_until 30000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
 run_check failure
-bench_wait_probe_bg 40000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
+bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
 run_check_status 15000 || bench_fail "run-check.cmd did not end after the report"
 cat refused.tsv
 bench_expect "reports of the examination" "$(grep -c '^msgbox' refused.tsv)" 1

@@ -195,13 +195,21 @@ bench_run_window() {
     qtk_start_program "$BENCH_EXE"
     if bench_probe "$name.tsv" "$@" wait-shown 30000 dump colors; then
         bench_screenshot "$name"
-        bench_probe "$name.close.tsv" wait-shown 5000 close wait-gone 10000 || true
+        bench_probe "$name.close.tsv" wait-shown 30000 close wait-gone 30000 || true
         bench_check_window "$name.tsv" "$name"
         qtk_wait_program 15000 || bench_fail "$name: the program did not end after the close"
+        bench_wait_cleanup_gone || bench_fail "$name: the clean-up script never ended"
     fi
     # A run that went wrong may have left the program waiting on a box: later runs on this
     # server must not find it.
     qtk_kill_pid "$QTK_PROGRAM_PID"
+}
+
+# The clean-up script started at a close runs in a console of its own: whatever comes
+# next on this prefix (another run, a look at C:\tmptk) waits until it and its console
+# have gone, instead of hoping they have.
+bench_wait_cleanup_gone() {
+    qtk_wait_until 30000 eval '! qtk_prefix_runs cmd.exe && ! qtk_prefix_runs conhost.exe'
 }
 
 # bench_frame_texts PROBE_OUT FRAME_CAPTION: the text of every control inside the frame.

@@ -58,10 +58,7 @@ std::vector<Control> Controls() {
 
 long Rgb(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 
-// Only the board's own rectangle is copied: whatever else is on the screen is none of
-// its pixels.
-BoardPixels::BoardPixels() {
-    area_ = ScreenRect(TheTarget().main);
+std::vector<DWORD> BoardPixels::Capture() const {
     const int width = area_.right - area_.left, height = area_.bottom - area_.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -78,20 +75,59 @@ BoardPixels::BoardPixels() {
     HGDIOBJ old = SelectObject(memory, dib);
     const BOOL copied = BitBlt(memory, 0, 0, width, height, screen, area_.left, area_.top, SRCCOPY);
     GdiFlush();
-    pixels_.assign(static_cast<const DWORD*>(bits),
-                   static_cast<const DWORD*>(bits) + static_cast<std::size_t>(width) * height);
+    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits),
+                              static_cast<const DWORD*>(bits) + static_cast<std::size_t>(width) * height);
     SelectObject(memory, old);
     DeleteObject(dib);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     if (!copied) throw ProbeError{"BitBlt of the board failed"};
+    for (DWORD& p : pixels) p &= 0xFFFFFF;
+    return pixels;
+}
+
+// Whether every label with a caption shows some ink: the program paints before it goes
+// idle, but its pixels reach the screen a little later.
+bool BoardPixels::LabelsInked() const {
+    for (const Control& c : Controls()) {
+        std::wstring text;
+        if (lstrcmpiW(ClassOf(c.hwnd).c_str(), L"Static") != 0 || !TryTextOf(c.hwnd, text) ||
+            text.find_first_not_of(L" ") == std::wstring::npos) {
+            continue;
+        }
+        const RECT r = ClientScreenRect(c.hwnd);
+        const long first = At(r.left, r.top);
+        bool inked = false;
+        for (int y = r.top; y < r.bottom && !inked; ++y) {
+            for (int x = r.left; x < r.right && !inked; ++x) inked = At(x, y) != first;
+        }
+        if (!inked) return false;
+    }
+    return true;
+}
+
+// Only the board's own rectangle is copied, only while nothing covers it, and only once
+// its pixels have settled: painted, and the same in two copies in a row.
+BoardPixels::BoardPixels() {
+    const ULONGLONG deadline = Deadline(15000);
+    for (;;) {
+        RequireUncovered(static_cast<int>(MsLeft(deadline)));
+        area_ = ScreenRect(TheTarget().main);
+        std::vector<DWORD> copy = Capture();
+        const bool settled = copy == pixels_ && LabelsInked();
+        pixels_ = std::move(copy);
+        if (settled) break;
+        if (GetTickCount64() >= deadline) throw ProbeError{"the board's pixels never settled"};
+        Sleep(50);
+    }
+    // Covered while we copied it: the copy may hold the other window's pixels.
+    RequireUncovered(0);
 }
 
 long BoardPixels::At(int x, int y) const {
     if (!Inside(area_, x, y)) return -1;
     const int width = area_.right - area_.left;
-    return static_cast<long>(
-        pixels_[static_cast<std::size_t>(y - area_.top) * width + (x - area_.left)] & 0xFFFFFF);
+    return static_cast<long>(pixels_[static_cast<std::size_t>(y - area_.top) * width + (x - area_.left)]);
 }
 
 // dump: the main window and every descendant control.

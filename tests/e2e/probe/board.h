@@ -25,6 +25,9 @@ public:
     long At(int x, int y) const;
 
 private:
+    std::vector<DWORD> Capture() const;
+    bool LabelsInked() const;
+
     RECT area_{};
     std::vector<DWORD> pixels_;
 };

@@ -75,15 +75,18 @@ std::wstring ClassOf(HWND hwnd) {
 
 // WM_GETTEXT works across processes for STATIC and BUTTON controls, unlike
 // GetWindowTextW, and reads what the control itself holds. Fails only if the window
-// went away or its thread stopped answering.
+// went away or its thread stopped answering for a long while: on a loaded machine a
+// program that is merely slow must not count as hung (no SMTO_ABORTIFHUNG, whose five
+// quiet seconds a busy machine reaches).
 bool TryTextOf(HWND hwnd, std::wstring& text) {
+    constexpr UINT kPatienceMs = 15000;
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kPatienceMs, &length))
         return false;
     text.assign(length + 1, L'\0');
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, 2000, &copied))
+                             SMTO_NORMAL, kPatienceMs, &copied))
         return false;
     text.resize(copied);
     return true;

@@ -58,6 +58,7 @@ ULONGLONG Deadline(int timeout_ms);
 DWORD MsLeft(ULONGLONG deadline);
 
 // The commands, grouped by what they look at or change.
+void RequireUncovered(int timeout_ms);
 void WaitShown(const Args&);   // windows.cpp
 void Close(const Args&);
 void WaitGone(const Args&);

@@ -5,6 +5,19 @@
 namespace probe {
 namespace {
 
+// The first visible window above `hwnd` in the Z order that hides part of it, or null.
+// A window still on top of the board (say the console of a clean-up script started by an
+// earlier run) would otherwise end up in the colours read off the screen.
+HWND CoveringWindow(HWND hwnd) {
+    const RECT board = ScreenRect(hwnd);
+    for (HWND above = GetWindow(hwnd, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
+        if (!IsWindowVisible(above)) continue;
+        RECT r = ScreenRect(above), overlap{};
+        if (IntersectRect(&overlap, &r, &board)) return above;
+    }
+    return nullptr;
+}
+
 bool MainVisible(DWORD pid) {
     HWND main = FindMainWindow(pid);
     return main && IsWindowVisible(main);
@@ -14,8 +27,15 @@ bool MainVisible(DWORD pid) {
 // Prints one msgbox line; n counts the boxes this command has seen.
 void ReportAndDismiss(HWND box, int n, bool main_visible) {
     std::wstring caption, text;
-    bool read = TryTextOf(box, caption);
-    read = TryTextOf(GetDlgItem(box, 0xFFFF), text) && read;
+    // A box is visible once its children exist, but under load the text may still be on
+    // its way: keep asking briefly rather than report an unread box.
+    bool read = false;
+    const ULONGLONG read_by = Deadline(5000);
+    while (IsWindow(box)) {
+        read = TryTextOf(box, caption) && TryTextOf(GetDlgItem(box, 0xFFFF), text);
+        if (read || GetTickCount64() >= read_by) break;
+        Sleep(20);
+    }
     // A box that closes before anyone pressed OK was never read by the user, e.g. one
     // shown after the quit message was posted.
     std::string outcome = "vanished";
@@ -23,20 +43,36 @@ void ReportAndDismiss(HWND box, int n, bool main_visible) {
         HWND ok = GetDlgItem(box, IDOK);
         if (!ok) throw ProbeError{"message box without an OK button"};
         DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+        SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_NORMAL, 15000, &ignored);
         outcome = "ok";
     }
     Line("msgbox\t" + Num(n) + "\t" + Num(main_visible ? 1 : 0) + "\t" + Field(caption) + "\t" +
          Field(text) + "\t" + outcome);
     // Do not count the same box twice while it is being torn down.
-    const ULONGLONG gone_by = Deadline(5000);
+    const ULONGLONG gone_by = Deadline(10000);
     while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < gone_by) Sleep(10);
     if (IsWindow(box) && IsWindowVisible(box)) throw ProbeError{"OK did not close the box"};
 }
 
 }  // namespace
 
-// wait-shown MS: until the main window is visible and its process idle.
+void RequireUncovered(int timeout_ms) {
+    RequireMain();
+    const HWND main = TheTarget().main;
+    const ULONGLONG deadline = Deadline(timeout_ms);
+    while (HWND cover = CoveringWindow(main)) {
+        if (GetTickCount64() >= deadline) {
+            std::wstring text;
+            TryTextOf(cover, text);
+            throw ProbeError{"the board stays covered by a " + Utf8(ClassOf(cover)) + " window [" +
+                             Field(text) + "] of process " + Num(PidOf(cover))};
+        }
+        Sleep(20);
+    }
+}
+
+// wait-shown MS: until the main window is visible, its process idle and nothing on top
+// of it.
 void WaitShown(const Args& args) {
     const ULONGLONG deadline = Deadline(Milliseconds(args[0]));
     bool seen = false;
@@ -53,6 +89,7 @@ void WaitShown(const Args& args) {
                     CloseHandle(process);
                 }
                 TheTarget().main = hwnd;
+                RequireUncovered(static_cast<int>(MsLeft(deadline)));
                 Line("shown\t" + Num(pid));
                 return;
             }
@@ -89,7 +126,8 @@ void WaitGone(const Args& args) {
     Line("gone");
 }
 
-// watch-error MS: until the deadline or the end of the program, every message box of the program is reported and dismissed with OK. Whether the main window
+// watch-error MS: until the program has ended (or the deadline, a safety net), every
+// message box of the program is reported and dismissed with OK. Whether the main window
 // was visible at any time while watching, and when each box appeared, is part of the
 // report: an error report must come before the window is ever shown, or after it is gone.
 void WatchError(const Args& args) {
