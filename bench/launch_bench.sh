@@ -49,26 +49,17 @@ cd "$work"
 
 qtk_xvfb_start
 qtk_template_ensure "$build/tests/e2e/wine-template"
-qtk_prefix_clone "$build/tests/e2e/wine-template" "$work/prefix"
-qtk_use_prefix "$work/prefix"
-qtk_server_start
-# shellcheck source=demo/identity.sh
-source "$root/demo/identity.sh"
-qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
-qtk_install_tmptk "$root/demo/tmptk"
+qtk_demo_prefix "$build/tests/e2e/wine-template" "$work/prefix" 96
 # The program starts the clean-up script at every close; one that does nothing ends
 # quickly, and the next launch waits for it all the same.
-printf '@exit /b 0\r\n' >"$WINEPREFIX/drive_c/tmptk/rundelay.bat"
-
-# The Z: drive of every prefix is the Linux root.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+printf '@exit /b 0\r\n' >"$(qtk_tmptk_path rundelay.bat)"
 
 # measure KIND EXE CLASS OUT: one launch, shown, closed and ended; appends the times.
 measure() {
     local kind=$1 target=$2 class=$3 out=$4 result
     result=$work/$kind.last
     qtk_wine "$probe" --exe "$(basename "$target")" --class "$class" \
-        launch "$(windows_path "$target")" 30000 close wait-exit 15000 \
+        launch "$(qtk_windows_path "$target")" 30000 close wait-exit 15000 \
         >"$result" 2>>"$work/probe.log" ||
         qtk_die "$kind run failed: $(grep '^error' "$result" || tail -n 3 "$result")"
     awk -F'\t' -v kind="$kind" '$1 == "launched" { print kind "\t" $3 "\t" $4 }' "$result" >>"$out"

@@ -47,7 +47,7 @@ qtk_demo_configure() {
     local file
     file=$(mktemp --suffix=.reg)
     qtk_demo_registry >"$file"
-    qtk_wine regedit /S "Z:${file//\//\\}" >>"$QTK_WORK/wine.log" 2>&1 || {
+    qtk_wine regedit /S "$(qtk_windows_path "$file")" >>"$QTK_WORK/wine.log" 2>&1 || {
         rm -f "$file"
         qtk_die "importing the demo configuration failed"
     }

@@ -9,19 +9,23 @@
 #
 # With a reachable $DISPLAY the window opens there and the demo ends when you close it.
 # Without one it runs on a private Xvfb display, saves a screenshot of the window to
-# build/demo/screenshot.png (and docs/screenshot.png), closes the window and cleans up.
+# build/demo/screenshot.png, closes the window and cleans up. The README's picture,
+# docs/screenshot.png, is tracked: only --update-screenshot replaces it, so that a demo
+# run leaves the checkout as it was.
 #
-#   scripts/demo.sh [--headless] [--canned]
+#   scripts/demo.sh [--headless] [--canned] [--update-screenshot]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 headless=0
 canned=0
+update_screenshot=0
 for arg in "$@"; do
     case $arg in
         --headless) headless=1 ;;
         --canned) canned=1 ;;
-        *) echo "usage: $0 [--headless] [--canned]" >&2; exit 2 ;;
+        --update-screenshot) update_screenshot=1 ;;
+        *) echo "usage: $0 [--headless] [--canned] [--update-screenshot]" >&2; exit 2 ;;
     esac
 done
 
@@ -44,8 +48,6 @@ out=$root/build/demo
 
 # shellcheck source=tools/wine-env.sh
 source "$root/tools/wine-env.sh"
-# shellcheck source=demo/identity.sh
-source "$root/demo/identity.sh"
 # shellcheck source=scripts/demo-configure.sh
 source "$root/scripts/demo-configure.sh"
 rm -rf "$out/run"
@@ -60,15 +62,15 @@ else
 fi
 
 qtk_template_ensure "$template"
-qtk_prefix_clone "$template" "$out/prefix"
-qtk_use_prefix "$out/prefix"
-qtk_server_start
+# The companion makes C:\tmptk itself; --canned copies the shipped markers instead.
+markers=-
+((canned == 1)) && markers=$root/demo/tmptk
+qtk_demo_prefix "$template" "$out/prefix" 96 "$markers"
 # A workstation of today: the prefix reports Windows 10, not Wine's older default.
 qtk_wine winecfg -v win10 >>"$QTK_WORK/wine.log" 2>&1 || qtk_log "could not set the Windows version"
+# winecfg writes its own product name and service pack: the demo's identity goes back on top.
 qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
-if ((canned == 1)); then
-    qtk_install_tmptk "$root/demo/tmptk"
-else
+if ((canned == 0)); then
     qtk_demo_configure
     qtk_log "examining the workstation with tkexamine.exe"
     qtk_wine "$examiner" >>"$QTK_WORK/wine.log" 2>&1 ||
@@ -94,9 +96,12 @@ qtk_wine "$probe" wait-shown 60000 dump >"$window" 2>>"$QTK_WORK/probe.log" ||
 read -r x y w h < <(awk -F'\t' '$1 == "window" { print $4, $5, $6, $7 }' "$window")
 import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage \
     "$out/screenshot.png"
-mkdir -p "$root/docs"
-cp "$out/screenshot.png" "$root/docs/screenshot.png"
-echo "screenshot: $out/screenshot.png (copied to docs/screenshot.png)"
+echo "screenshot: $out/screenshot.png"
+if ((update_screenshot == 1)); then
+    mkdir -p "$root/docs"
+    cp "$out/screenshot.png" "$root/docs/screenshot.png"
+    echo "copied to docs/screenshot.png"
+fi
 
 qtk_wine "$probe" wait-shown 5000 close wait-gone 10000 >"$QTK_WORK/close.tsv" 2>&1 ||
     qtk_die "could not close the window: $(cat "$QTK_WORK/close.tsv")"

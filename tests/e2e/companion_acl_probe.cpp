@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <string>
 
+#include "probe/registry_lock.h"
+
 namespace {
 
 std::string Utf8(const wchar_t* text) {
@@ -97,24 +99,9 @@ int OpenToEveryone(const wchar_t* path) {
 
 int LockKey(const wchar_t* hive, const wchar_t* path) {
     const HKEY root = std::wstring(hive) == L"HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExW(root, path, 0, WRITE_DAC | KEY_WOW64_64KEY, &key);
-    if (result != ERROR_SUCCESS) return Fail("RegOpenKeyExW", static_cast<DWORD>(result));
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    ACL empty;
-    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, &empty, FALSE);
-    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return Fail("RegSetKeySecurity", static_cast<DWORD>(result));
-    // Proof that it took: opening it for reading must now be refused.
-    result = RegOpenKeyExW(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key);
-    if (result == ERROR_SUCCESS) {
-        RegCloseKey(key);
-        return Fail("the key still opens", 0);
-    }
-    std::printf("locked\t%s\\%s\t%ld\n", Utf8(hive).c_str(), Utf8(path).c_str(), result);
+    const probe::KeyLock lock = probe::LockRegistryKey(root, path);
+    if (lock.failed_step) return Fail(lock.failed_step, static_cast<DWORD>(lock.error));
+    std::printf("locked\t%s\\%s\t%ld\n", Utf8(hive).c_str(), Utf8(path).c_str(), lock.error);
     return 0;
 }
 

@@ -11,16 +11,16 @@ TITLE='QUORIN Token Key Check - examination'
 # companion_examine_watched NAME: runs the companion while the probe watches for its
 # message boxes and presses OK; the probe's report is NAME.tsv.
 companion_examine_watched() {
-    bench_probe_bg "$1.tsv" --exe tkexamine.exe watch-error 30000
-    qtk_wait_until 15000 grep -q '^#msgbox' "$1.tsv" || bench_fail "the probe did not start"
+    bench_probe_bg "$1.tsv" --exe tkexamine.exe watch-error 60000
+    qtk_wait_until 30000 grep -q '^#msgbox' "$1.tsv" || bench_fail "the probe did not start"
     qtk_start_program "$COMPANION_EXE"
-    bench_wait_probe_bg 40000 || bench_fail "probe: $(grep '^error' "$1.tsv" || true)"
+    bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' "$1.tsv" || true)"
     qtk_wait_program 10000 || bench_fail "the companion did not end after OK"
     cat "$1.tsv"
 }
 
 bench_prepare 96
-tmptk=$(bench_tmptk '')
+tmptk=$(qtk_tmptk_path '')
 
 # ---- open to everyone, with something planted
 companion_show_acl 'C:\tmptk' before.tsv

@@ -9,7 +9,7 @@ source "$(dirname "$0")/companion_lib.sh" "$@"
 
 bench_prepare 96
 # The companion makes the directory itself.
-rm -rf "$(bench_tmptk '')"
+rm -rf "$(qtk_tmptk_path '')"
 companion_import "$COMPANION_DIR/companion_registry_a.reg"
 
 # ---- first examination
@@ -17,9 +17,9 @@ companion_examine
 bench_expect "exit code of the first examination" "$COMPANION_STATUS" 0
 companion_check_markers "$COMPANION_DIR/companion_expected_a.tsv"
 companion_check_version_file
-bench_expect_true "the clean-up script is left beside them" test -s "$(bench_tmptk rundelay.bat)"
+bench_expect_true "the clean-up script is left beside them" test -s "$(qtk_tmptk_path rundelay.bat)"
 bench_expect "files other than its own in C:\\tmptk" \
-    "$(comm -13 <(companion_written_files | tr ' ' '\n' | sort) <(ls "$(bench_tmptk '')" | sort) | tr '\n' ' ')" ""
+    "$(comm -13 <(companion_written_files | tr ' ' '\n' | sort) <(ls "$(qtk_tmptk_path '')" | sort) | tr '\n' ' ')" ""
 
 companion_show_acl 'C:\tmptk' acl.tsv
 user_sid=$(bench_field acl.tsv user 2)
@@ -30,8 +30,8 @@ bench_expect "others who may write to the new C:\\tmptk ($(bench_field acl.tsv s
 companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" first
 # The diagnostic started the clean-up script as it closed.
 qtk_wait_until 20000 companion_none_left ||
-    bench_fail "files left after the clean-up: $(ls "$(bench_tmptk '')" | tr '\n' ' ')"
-bench_expect_true "C:\\tmptk itself stays" test -d "$(bench_tmptk '')"
+    bench_fail "files left after the clean-up: $(ls "$(qtk_tmptk_path '')" | tr '\n' ' ')"
+bench_expect_true "C:\\tmptk itself stays" test -d "$(qtk_tmptk_path '')"
 
 # ---- second examination
 companion_import "$COMPANION_DIR/companion_registry_b.reg"
@@ -42,7 +42,7 @@ bench_expect "exit code of the second examination" "$COMPANION_STATUS" 0
 companion_check_markers "$COMPANION_DIR/companion_expected_b.tsv"
 bench_expect_true "a locked key is named in its marker" \
     grep -q '^cannot look,access denied (error 5) reading HKLM\\.*\\qrn.example\\sandrel' \
-    "$(bench_tmptk mwww_sandrel.txt)"
+    "$(qtk_tmptk_path mwww_sandrel.txt)"
 companion_check_board "$COMPANION_DIR/companion_expected_b.tsv" second
 
 bench_finish

@@ -14,12 +14,9 @@ COMPANION_EXE=$(realpath "${CASE_ARGS[0]:?tkexamine.exe}")
 COMPANION_ACL_PROBE=$(realpath "${CASE_ARGS[1]:?tkaclprobe.exe}")
 COMPANION_KIT=$(realpath -m "${CASE_ARGS[2]:?kit directory}")
 
-# A path of this machine as the prefix sees it, through Wine's Z: drive.
-companion_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-
 # companion_import REGFILE: a .reg file into the prefix's registry, in one process.
 companion_import() {
-    qtk_wine regedit /S "$(companion_windows_path "$1")" >>"$BENCH_WORK/wine.log" 2>&1 ||
+    qtk_wine regedit /S "$(qtk_windows_path "$1")" >>"$BENCH_WORK/wine.log" 2>&1 ||
         qtk_die "importing $1 failed"
 }
 
@@ -71,7 +68,7 @@ companion_check_markers() {
     local expected=$1 label marker field caption colour file bytes first wrong=0
     while IFS=$'\t' read -r label marker field caption colour; do
         [[ $label == \#* || $label == label || -z $label ]] && continue
-        file=$(bench_tmptk "$marker")
+        file=$(qtk_tmptk_path "$marker")
         if [[ ! -f $file ]]; then
             bench_fail "$marker was not written"
             wrong=$((wrong + 1))
@@ -96,7 +93,7 @@ companion_check_markers() {
 # coming from the registry.
 companion_check_version_file() {
     local line want
-    line=$(head -n 1 "$(bench_tmptk outwinversion.txt)" | tr -d '\r')
+    line=$(head -n 1 "$(qtk_tmptk_path outwinversion.txt)" | tr -d '\r')
     want="Version $(companion_system_version).4291"
     bench_expect "the OS-version file" "$line" "$want"
 }
@@ -116,7 +113,7 @@ companion_check_board() {
     bench_screenshot "$name-board"
     # Read only now: when something else started the diagnostic, the companion may have
     # been writing until a moment ago.
-    version=$(head -n 1 "$(bench_tmptk outwinversion.txt)" | tr -d '\r' || true)
+    version=$(head -n 1 "$(qtk_tmptk_path outwinversion.txt)" | tr -d '\r' || true)
     {
         printf 'name\tcaption\tcolour\tmarker\n'
         printf 'comname\t%s\tgreen\t-\n' "$QTK_DEMO_COMPUTER_NAME"
@@ -145,7 +142,7 @@ companion_written_files() {
 companion_none_left() {
     local name
     for name in $(companion_written_files); do
-        [[ -e $(bench_tmptk "$name") ]] && return 1
+        [[ -e $(qtk_tmptk_path "$name") ]] && return 1
     done
     return 0
 }

@@ -7,7 +7,7 @@ source "$(dirname "$0")/companion_lib.sh" "$@"
 # run_check NAME: starts the kit's run-check.cmd through cmd, as a double-click would.
 run_check() {
     qtk_wine --version >/dev/null
-    wine cmd /c "$(companion_windows_path "$COMPANION_KIT/run-check.cmd")" \
+    wine cmd /c "$(qtk_windows_path "$COMPANION_KIT/run-check.cmd")" \
         >>"$BENCH_WORK/$1-cmd.log" 2>&1 </dev/null &
     RUN_CHECK_PID=$!
     qtk_on_exit qtk_kill_pid "$RUN_CHECK_PID"
@@ -24,7 +24,7 @@ for program in tkexamine.exe tkcheck.exe run-check.cmd; do
 done
 
 bench_prepare 96
-rm -rf "$(bench_tmptk '')"
+rm -rf "$(qtk_tmptk_path '')"
 companion_import "$COMPANION_DIR/companion_registry_a.reg"
 
 # ---- the examination succeeds: the diagnostic shows it
@@ -34,13 +34,13 @@ run_check_status 15000 || bench_fail "run-check.cmd did not end"
 bench_expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
 
 # ---- the examination fails: only its report, no diagnostic
-tmptk=$(bench_tmptk '')
+tmptk=$(qtk_tmptk_path '')
 rm -rf "$tmptk"
 printf 'not a directory\r\n' >"${tmptk%/}"
-bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 30000
-qtk_wait_until 15000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
+bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 60000
+qtk_wait_until 30000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
 run_check failure
-bench_wait_probe_bg 40000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
+bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
 run_check_status 15000 || bench_fail "run-check.cmd did not end after the report"
 cat refused.tsv
 bench_expect "reports of the examination" "$(grep -c '^msgbox' refused.tsv)" 1

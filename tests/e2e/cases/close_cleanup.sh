@@ -8,15 +8,15 @@ source "$(dirname "$0")/../lib/bench.sh" "$@"
 bench_prepare 96
 # ping is the delay that works in Wine's cmd (it has no timeout command): -n 5 is 4 s.
 printf '%s\r\n' '@echo off' 'echo started>>C:\tmptk\started.txt' \
-    'ping -n 5 127.0.0.1 >nul' 'echo done>C:\tmptk\done.txt' >"$(bench_tmptk rundelay.bat)"
+    'ping -n 5 127.0.0.1 >nul' 'echo done>C:\tmptk\done.txt' >"$(qtk_tmptk_path rundelay.bat)"
 
 qtk_start_program "$BENCH_EXE"
 bench_probe close.tsv wait-shown 30000 close wait-gone 10000
 qtk_wait_program 10000 || bench_fail "the program did not end after the close"
-done_at_exit=$([[ -e $(bench_tmptk done.txt) ]] && echo yes || echo no)
+done_at_exit=$([[ -e $(qtk_tmptk_path done.txt) ]] && echo yes || echo no)
 bench_expect "clean-up script already finished when the program ended" "$done_at_exit" no
 
-qtk_wait_until 20000 test -e "$(bench_tmptk done.txt)" ||
+qtk_wait_until 20000 test -e "$(qtk_tmptk_path done.txt)" ||
     bench_fail "the clean-up script never finished (was it launched?)"
-bench_expect "clean-up script runs" "$(tr -d '\r' <"$(bench_tmptk started.txt)" 2>/dev/null | grep -c '^started' || true)" 1
+bench_expect "clean-up script runs" "$(tr -d '\r' <"$(qtk_tmptk_path started.txt)" 2>/dev/null | grep -c '^started' || true)" 1
 bench_finish

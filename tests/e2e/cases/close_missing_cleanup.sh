@@ -5,7 +5,7 @@
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 
 bench_prepare 96
-rm "$(bench_tmptk rundelay.bat)"
+rm "$(qtk_tmptk_path rundelay.bat)"
 
 qtk_start_program "$BENCH_EXE"
 bench_probe close.tsv wait-shown 30000 close watch-error 20000

@@ -3,7 +3,8 @@
 # access list is empty: each run shows exactly one "Error opening key." box, under the
 # program's title and before the window, and once it is answered the window appears with
 # an empty computer name and everything else painted as on the demo data. A second box
-# would keep the window hidden, and the probe's wait for the window fails on it.
+# would keep the window hidden, and the probe's wait for the window fails on it. Each run
+# has a prefix of its own.
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 
@@ -20,9 +21,10 @@ check_box() {
     bench_expect "$1: box answered with OK" "$(bench_field "$out" msgbox 6)" ok
 }
 
-bench_prepare 96
+qtk_xvfb_start
 
 echo "== key missing"
+bench_fresh_prefix prefix-key_missing
 qtk_wine reg delete "$computer_name_key" /f >>"$BENCH_WORK/wine.log" 2>&1 ||
     qtk_die "cannot delete $computer_name_key"
 bench_expect_true "the key is gone" \
@@ -32,8 +34,7 @@ bench_run_window key_missing answer-box 30000
 check_box key_missing
 
 echo "== key unopenable"
-bench_want_reset
-qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
+bench_fresh_prefix prefix-key_denied
 if bench_probe deny.tsv reg-deny "$computer_name_key"; then
     bench_expect "opening the key for reading now gives" "$(bench_field deny.tsv denied 2)" 5
 fi

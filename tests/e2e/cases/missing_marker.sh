@@ -23,15 +23,17 @@ for marker in "${CASE_ARGS[@]}"; do
     ((${#before[@]} < ${#order[@]})) || qtk_die "$marker is not a file the run reads"
 
     bench_fresh_prefix "prefix-$name"
-    rm "$(bench_tmptk "$marker")"
+    rm "$(qtk_tmptk_path "$marker")"
     bench_watch_start "$name"
     # Watching starts before the program does, so a window shown even briefly is seen.
-    bench_probe_bg "$name.watch.tsv" watch-error 30000
-    qtk_wait_until 15000 grep -q '^#msgbox' "$name.watch.tsv" || bench_fail "the probe did not start"
+    # The probe ends when the program does; its deadline and ours are only safety nets,
+    # generous enough for a machine under load.
+    bench_probe_bg "$name.watch.tsv" watch-error 60000
+    qtk_wait_until 30000 grep -q '^#msgbox' "$name.watch.tsv" || bench_fail "the probe did not start"
     qtk_start_program "$BENCH_EXE"
-    bench_wait_probe_bg 40000 ||
+    bench_wait_probe_bg 75000 ||
         bench_fail "the probe failed or outran its time: $(grep '^error' "$name.watch.tsv" || true)"
-    qtk_wait_program 10000 || bench_fail "$marker: the program did not end after OK"
+    qtk_wait_program 30000 || bench_fail "$marker: the program did not end after OK"
     bench_watch_stop
 
     out=$name.watch.tsv

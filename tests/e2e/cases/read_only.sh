@@ -48,7 +48,7 @@ bench_prepare 96
 bench_put rundelay.bat '@exit /b 0\r\n'
 
 export_registry before
-floor_path=$(bench_windows_path "$floor")
+floor_path=$(qtk_windows_path "$floor")
 bench_probe floor.tsv --exe "$(basename "$floor")" --class QtkFloor \
     launch "$floor_path" 30000 close wait-exit 10000 || true
 export_registry floor

@@ -70,20 +70,10 @@ bench_prepare() {
 }
 
 # bench_fresh_prefix NAME [DPI]: as bench_prepare, on the display already running, in a new
-# prefix WORK/NAME. The server of the prefix used before is stopped first, so that cases
-# looping over several runs give each one a prefix nothing has touched.
+# prefix WORK/NAME that nothing has touched (the one used before is stopped first).
 bench_fresh_prefix() {
-    local name=$1 dpi=${2:-96}
-    [[ -n ${WINEPREFIX:-} ]] && qtk_server_stop
-    qtk_prefix_clone "$BENCH_TEMPLATE" "$BENCH_WORK/$name"
-    qtk_use_prefix "$BENCH_WORK/$name"
-    qtk_server_start
-    qtk_set_dpi "$dpi"
-    BENCH_DPI=$dpi
-    # shellcheck source=demo/identity.sh
-    source "$BENCH_ROOT/demo/identity.sh"
-    qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
-    qtk_install_tmptk "$BENCH_DEMO_DATA"
+    qtk_demo_prefix "$BENCH_TEMPLATE" "$BENCH_WORK/$1" "${2:-96}" "$BENCH_DEMO_DATA"
+    BENCH_DPI=${2:-96}
     bench_want_reset
 }
 
@@ -134,15 +124,10 @@ bench_field() {
 # A probe text field back to the text itself (the probe escapes \, tab and line ends).
 bench_unescape() { printf '%b' "$1"; }
 
-bench_tmptk() { printf '%s/drive_c/tmptk/%s' "$WINEPREFIX" "$1"; }
-
-# bench_windows_path FILE: a Linux file as the programs in the prefix name it (Z: is /).
-bench_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-
 # bench_put FILE BYTES: C:\tmptk\FILE holds exactly BYTES, written in printf's %b notation
 # (\r, \n, \t, \xHH), so that line ends and byte-order marks are spelled out in the case.
 bench_put() {
-    printf '%b' "$2" >"$(bench_tmptk "$1")"
+    printf '%b' "$2" >"$(qtk_tmptk_path "$1")"
 }
 
 # What the window must show, label by label: the demo's expectations with the overrides
@@ -210,13 +195,21 @@ bench_run_window() {
     qtk_start_program "$BENCH_EXE"
     if bench_probe "$name.tsv" "$@" wait-shown 30000 dump colors; then
         bench_screenshot "$name"
-        bench_probe "$name.close.tsv" wait-shown 5000 close wait-gone 10000 || true
+        bench_probe "$name.close.tsv" wait-shown 30000 close wait-gone 30000 || true
         bench_check_window "$name.tsv" "$name"
         qtk_wait_program 15000 || bench_fail "$name: the program did not end after the close"
+        bench_wait_cleanup_gone || bench_fail "$name: the clean-up script never ended"
     fi
     # A run that went wrong may have left the program waiting on a box: later runs on this
     # server must not find it.
     qtk_kill_pid "$QTK_PROGRAM_PID"
+}
+
+# The clean-up script started at a close runs in a console of its own: whatever comes
+# next on this prefix (another run, a look at C:\tmptk) waits until it and its console
+# have gone, instead of hoping they have.
+bench_wait_cleanup_gone() {
+    qtk_wait_until 30000 eval '! qtk_prefix_runs cmd.exe && ! qtk_prefix_runs conhost.exe'
 }
 
 # bench_frame_texts PROBE_OUT FRAME_CAPTION: the text of every control inside the frame.

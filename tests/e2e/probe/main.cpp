@@ -1,0 +1,74 @@
+// tkprobe: looks at the running diagnostic from outside, the way a user or an assistive
+// tool would, and prints what it sees as tab-separated lines on stdout.
+//
+//   tkprobe [--exe NAME] [--class NAME] COMMAND [ARGS]... [COMMAND [ARGS]...]...
+//
+// Commands run left to right in one process, because every start of a Wine process costs
+// a noticeable fraction of a second. Each is described where it is defined; the table
+// below lists them all. A command that cannot do its job prints "error<TAB>why" and the
+// probe exits 2.
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "probe.h"
+
+namespace {
+
+using probe::Command;
+
+constexpr std::array kCommands = {
+    // The board and its boxes (windows.cpp).
+    Command{L"wait-shown", 1, probe::WaitShown},    // MS
+    Command{L"close", 0, probe::Close},
+    Command{L"wait-gone", 1, probe::WaitGone},      // MS
+    Command{L"watch-error", 1, probe::WatchError},  // MS
+    Command{L"answer-box", 1, probe::AnswerBox},    // MS
+    // What is on it (board.cpp).
+    Command{L"dump", 0, probe::Dump},
+    Command{L"colors", 0, probe::Colors},
+    // A process of our own (launch.cpp).
+    Command{L"launch", 2, probe::Launch},           // PATH MS
+    Command{L"wait-exit", 1, probe::WaitExit},      // MS
+    // The registry (registry.cpp).
+    Command{L"reg-set-raw", 4, probe::RegSetRaw},   // KEY NAME TYPE HEX
+    Command{L"reg-deny", 1, probe::RegDeny},        // KEY
+};
+
+void Run(int argc, wchar_t** argv) {
+    probe::Target& target = probe::TheTarget();
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring_view arg = argv[i];
+        if ((arg == L"--exe" || arg == L"--class") && i + 1 < argc) {
+            (arg == L"--exe" ? target.exe : target.window_class) = argv[++i];
+            continue;
+        }
+        const auto command = std::find_if(kCommands.begin(), kCommands.end(),
+                                          [&](const Command& c) { return c.name == arg; });
+        if (command == kCommands.end()) throw probe::ProbeError{"unknown command " + probe::Utf8(arg)};
+        if (i + command->arg_count >= argc) {
+            throw probe::ProbeError{probe::Utf8(arg) + " needs " + probe::Num(command->arg_count) +
+                                    " argument(s)"};
+        }
+        const probe::Args args(argv + i + 1, argv + i + 1 + command->arg_count);
+        i += command->arg_count;
+        command->run(args);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);
+    try {
+        Run(argc, argv);
+    } catch (const probe::ProbeError& e) {
+        probe::Line("error\t" + e.why);
+        return 2;
+    }
+    return 0;
+}
