@@ -45,8 +45,14 @@ public:
 // placed in the buffer, 0 at the end of the file; a read error throws Failure.
 class InputFile {
 public:
+    static constexpr std::uint64_t kSizeUnknown = ~std::uint64_t{0};
+
     virtual ~InputFile() = default;
     virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
+    // The file's size when it was opened. Readers never read past it, so a file that
+    // keeps growing while it is read still ends. Only a stand-in for a file (a test's)
+    // may leave it unknown; the real file system always knows it.
+    virtual std::uint64_t SizeAtOpen() const { return kSizeUnknown; }
     // Closes the file now; the destructor closes it too if this was not called.
     virtual void Close() = 0;
 };
@@ -54,7 +60,9 @@ public:
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // Opens path for reading, or throws Failure with the system's error number.
+    // Opens path for reading, or throws Failure with the system's error number. Only a
+    // disk file opens: a pipe or a device at the path (which may never end, or never
+    // answer) is refused with a Failure as if it could not be opened.
     virtual std::unique_ptr<InputFile> OpenForReading(const std::wstring& path) = 0;
 };
 

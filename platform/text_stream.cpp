@@ -28,6 +28,16 @@ TextStream::TextStream(InputFile& file, TextCodec& codec, std::size_t chunk_byte
 }
 
 std::size_t TextStream::ReadSome(unsigned char* into, std::size_t capacity) {
+    // Whatever was appended after the open is not part of what we were given to read.
+    const std::uint64_t size = file_.SizeAtOpen();
+    if (size != InputFile::kSizeUnknown) {
+        const std::uint64_t left = size > bytes_read_ ? size - bytes_read_ : 0;
+        if (left < capacity) capacity = static_cast<std::size_t>(left);
+        if (capacity == 0) {
+            ended_ = true;
+            return 0;
+        }
+    }
     const std::size_t count = file_.Read(into, capacity);
     if (count == 0) ended_ = true;
     bytes_read_ += count;

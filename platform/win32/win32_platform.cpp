@@ -7,8 +7,11 @@ namespace {
 
 class Win32File : public InputFile {
 public:
-    Win32File(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+    Win32File(HANDLE handle, std::wstring path, std::uint64_t size)
+        : handle_(handle), path_(std::move(path)), size_(size) {}
     ~Win32File() override { Close(); }
+
+    std::uint64_t SizeAtOpen() const override { return size_; }
 
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
         const DWORD wanted = capacity > 0x40000000u ? 0x40000000u : static_cast<DWORD>(capacity);
@@ -28,6 +31,7 @@ public:
 private:
     HANDLE handle_;
     std::wstring path_;
+    std::uint64_t size_;
 };
 
 }  // namespace
@@ -40,7 +44,25 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::wstring& p
     if (handle == INVALID_HANDLE_VALUE) {
         throw Failure{GetLastError(), L"Cannot open the file", path};
     }
-    return std::make_unique<Win32File>(handle, path);
+    // A pipe or a device at the path (a FIFO or a link to /dev/zero under Wine, say) opens
+    // without waiting but may never end or never answer a read, so only a disk file is
+    // read. Its size is taken now: what is appended while we read is not read.
+    // GetFileType: https://learn.microsoft.com/windows/win32/api/fileapi/nf-fileapi-getfiletype
+    auto refuse = [&](DWORD code) -> std::unique_ptr<InputFile> {
+        CloseHandle(handle);
+        throw Failure{code, L"Cannot read the file: it is not a disk file", path};
+    };
+    SetLastError(ERROR_SUCCESS);
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        const DWORD error = GetLastError();
+        return refuse(error != ERROR_SUCCESS ? error : ERROR_BAD_FILE_TYPE);
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+        const DWORD error = GetLastError();
+        return refuse(error != ERROR_SUCCESS ? error : ERROR_BAD_FILE_TYPE);
+    }
+    return std::make_unique<Win32File>(handle, path, static_cast<std::uint64_t>(size.QuadPart));
 }
 
 long Win32Registry::OpenKeyA(RegistryKey root, const std::string& path, std::uint32_t options,
