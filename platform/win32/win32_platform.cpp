@@ -55,12 +55,12 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::wstring& p
     SetLastError(ERROR_SUCCESS);
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         const DWORD error = GetLastError();
-        return refuse(error != ERROR_SUCCESS ? error : ERROR_BAD_FILE_TYPE);
+        return refuse(error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED);
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
         const DWORD error = GetLastError();
-        return refuse(error != ERROR_SUCCESS ? error : ERROR_BAD_FILE_TYPE);
+        return refuse(error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED);
     }
     return std::make_unique<Win32File>(handle, path, static_cast<std::uint64_t>(size.QuadPart));
 }
