@@ -8,11 +8,37 @@
 namespace qtk::win32 {
 namespace {
 
+template <typename Fn>
+Fn Kernel32Function(const char* name) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    return kernel32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)))
+                    : nullptr;
+}
+
 // DLLs are then looked for in the system directory only, never beside the program or in
 // the current directory, where anybody's downloads may sit.
+//
+// SetDefaultDllDirectories is resolved at run time: Windows 7 has it only with update
+// KB2533623, and a static import would keep the program from starting without it ("To
+// call this function in an application ... use GetProcAddress to retrieve its address
+// from Kernel32.dll", SetDefaultDllDirectories,
+// https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-setdefaultdlldirectories).
+// Without it, the older calls still take the current directory out of the search:
+// SetDllDirectoryW(L"") ("removes the current directory from the default DLL search
+// order", https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-setdlldirectoryw)
+// and, where present, SetSearchPathMode's safe mode for SearchPath
+// (https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-setsearchpathmode).
 void HardenProcess() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetSearchPathModeFn = BOOL(WINAPI*)(DWORD);
+    if (const auto set_default =
+            Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories")) {
+        set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
     SetDllDirectoryW(L"");
+    if (const auto set_mode = Kernel32Function<SetSearchPathModeFn>("SetSearchPathMode")) {
+        set_mode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+    }
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The shipped file itself: hardened (ASLR with high entropy, DEP), a GUI program, linked
 # statically so that it loads only DLLs from the system, and restricting its own DLL
-# search path before anything else.
+# search path before anything else, in a way that still starts on Windows 7.
 set -euo pipefail
 exe=${1:?tkcheck.exe}
 objdump=${2:?objdump}
@@ -38,14 +38,24 @@ while read -r dll; do
     esac
 done <<<"$dlls"
 
-# The import must be there for the call to be: a program that never calls it leaves the
-# application directory and the current directory in its DLL search path.
+# Windows 7 without update KB2533623 has no SetDefaultDllDirectories, and a program that
+# imports it statically does not start there: it must be looked up at run time instead
+# (its name is in the file for GetProcAddress), with SetDllDirectoryW imported as the
+# fallback that every system has.
 imports=$(awk '/DLL Name:/ { dll = tolower($3) } dll == "kernel32.dll" && NF >= 3 { print $NF }' \
     <<<"$headers")
 if grep -qx SetDefaultDllDirectories <<<"$imports"; then
-    echo "ok: imports SetDefaultDllDirectories"
+    fail "SetDefaultDllDirectories is imported statically: the program does not start on Windows 7 without KB2533623"
 else
-    fail "SetDefaultDllDirectories is not imported from KERNEL32"
+    echo "ok: SetDefaultDllDirectories is not a static import"
+fi
+for name in GetProcAddress SetDllDirectoryW; do
+    if grep -qx "$name" <<<"$imports"; then echo "ok: imports $name"; else fail "$name is not imported from KERNEL32"; fi
+done
+if grep -qaF SetDefaultDllDirectories "$exe"; then
+    echo "ok: looks SetDefaultDllDirectories up at run time"
+else
+    fail "the name SetDefaultDllDirectories is not in the file: the DLL search is not restricted"
 fi
 
 if ((failures > 0)); then
