@@ -1,5 +1,6 @@
 #include "app/form2.h"
 
+#include "app/cleanup_launch.h"
 #include "checks/marker.h"
 #include "identity/os_line.h"
 #include "identity/registry_reader.h"
@@ -12,8 +13,36 @@ Form2::Form2(const Platform& platform, LabelBoard& labels)
 void Form2::Load() { ShowMachineIdentity(); }
 
 void Form2::Unload(std::int16_t& /*cancel*/) {
+    const std::wstring script = InMarkerDirectory(kCleanupScriptName);
+    LaunchGuard* guard = platform_.launch_guard;
+    if (guard && guard->RunsElevated()) {
+        std::wstring directory(kMarkerDirectory);
+        directory.pop_back();  // the directory itself, not a path inside it
+        const auto security_of = [&](const std::wstring& path) {
+            try {
+                return guard->SecurityOf(path);
+            } catch (Failure& failure) {
+                failure.action = L"The clean-up script was not started: cannot read who may "
+                                 L"change this";
+                failure.subject = path;
+                throw;
+            }
+        };
+        const SecurityFacts directory_facts = security_of(directory);
+        const SecurityFacts script_facts = security_of(script);
+        const CleanupDecision decision =
+            DecideCleanupLaunch(true, directory_facts, script_facts, directory, script);
+        if (!decision.launch) {
+            // Reported like any failure at the close: once the window has gone.
+            throw Failure{win_error::kAccessDenied,
+                          L"The clean-up script was not started: this program runs as an "
+                          L"administrator, and others than Administrators, SYSTEM and you "
+                          L"could have changed it",
+                          decision.reason};
+        }
+    }
     // The script runs on its own; its process id is of no use to us.
-    platform_.launcher.Launch(InMarkerDirectory(kCleanupScriptName), kShowMinimized);
+    platform_.launcher.Launch(script, kShowMinimized);
 }
 
 std::wstring Form2::ReadRegistryString(RegistryKey root, std::wstring_view key_path,

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/access_list.h"
 #include "platform/failure.h"
 
 namespace qtk {
@@ -113,6 +114,18 @@ public:
 
 inline constexpr int kShowMinimized = 2;  // SW_SHOWMINIMIZED
 
+// What decides whether a program found on disk may be started: whether this process runs
+// elevated, and who may change a file or directory.
+class LaunchGuard {
+public:
+    virtual ~LaunchGuard() = default;
+    // True when elevated, and when that cannot be told.
+    virtual bool RunsElevated() = 0;
+    // The owner and access list of path itself (a link is not followed, only reported);
+    // throws Failure when they cannot be read, e.g. the path does not exist.
+    virtual SecurityFacts SecurityOf(const std::wstring& path) = 0;
+};
+
 // Everything the window's logic needs from the outside, gathered for one run.
 struct Platform {
     FileSystem& files;
@@ -120,6 +133,8 @@ struct Platform {
     TextCodec& text;
     MessageBoxes& messages;
     ProcessLauncher& launcher;
+    // Consulted before the clean-up script is started; without one it is started as is.
+    LaunchGuard* launch_guard = nullptr;
 };
 
 }  // namespace qtk

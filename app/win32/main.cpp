@@ -8,6 +8,7 @@
 #include "app/win32/form2_window.h"
 #include "platform/win32/program.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_security.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace qtk::win32;
@@ -18,7 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             Win32TextCodec text;
             Win32MessageBoxes messages{std::wstring(qtk::kApplicationTitle)};
             Win32Launcher launcher;
-            const qtk::Platform platform{files, registry, text, messages, launcher};
+            Win32LaunchGuard launch_guard;
+            const qtk::Platform platform{files, registry, text, messages, launcher, &launch_guard};
             Form2Window window(instance, platform);
             window.LoadAndShow();
             window.RunUntilClosed();
