@@ -13,6 +13,7 @@ bench_prepare 96
 args=()
 for file in "${held[@]}"; do args+=(hold "C:\\tmptk\\$file"); done
 bench_probe_bg holder.tsv "${args[@]}" release-after-exit 120000
+# shellcheck disable=SC2016  # expanded by eval at each try
 qtk_wait_until 30000 eval '[[ $(grep -c "^held" holder.tsv) -eq ${#held[@]} ]]' ||
     qtk_die "the files were not held: $(cat holder.tsv)"
 
