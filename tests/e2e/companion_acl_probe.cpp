@@ -4,6 +4,7 @@
 //   tkaclprobe show PATH             owner, access list and its protection, as SDDL
 //   tkaclprobe open-to-everyone PATH  create PATH if missing, let Everyone write to it,
 //                                     owned by Administrators
+//   tkaclprobe set PATH SDDL         give PATH exactly the protected access list SDDL
 //   tkaclprobe lock-key HIVE PATH    give a registry key an empty access list, so opening
 //                                     it fails with error 5 (until the server restarts)
 //
@@ -97,6 +98,25 @@ int OpenToEveryone(const wchar_t* path) {
     return 0;
 }
 
+int SetList(const wchar_t* path, const wchar_t* sddl_text) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl_text, SDDL_REVISION_1, &sd,
+                                                              nullptr)) {
+        return Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW", GetLastError());
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    std::wstring name(path);
+    const DWORD result = SetNamedSecurityInfoW(
+        name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    if (result != ERROR_SUCCESS) return Fail("SetNamedSecurityInfoW", result);
+    std::printf("set\t%s\n", Utf8(path).c_str());
+    return 0;
+}
+
 int LockKey(const wchar_t* hive, const wchar_t* path) {
     const HKEY root = std::wstring(hive) == L"HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const probe::KeyLock lock = probe::LockRegistryKey(root, path);
@@ -111,7 +131,8 @@ int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc == 3 && std::wstring(argv[1]) == L"show") return Show(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"open-to-everyone") return OpenToEveryone(argv[2]);
+    if (argc == 4 && std::wstring(argv[1]) == L"set") return SetList(argv[2], argv[3]);
     if (argc == 4 && std::wstring(argv[1]) == L"lock-key") return LockKey(argv[2], argv[3]);
-    std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | lock-key HIVE PATH\n");
+    std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | set PATH SDDL | lock-key HIVE PATH\n");
     return 2;
 }

@@ -27,6 +27,10 @@ bench_expect_true "the access list was read back (user ${user_sid:-?})" test -n 
 bench_expect "others who may write to the new C:\\tmptk ($(bench_field acl.tsv sddl 2))" \
     "$(companion_foreign_writers "$(bench_field acl.tsv sddl 2)" "$user_sid")" ""
 
+# Files made in it inherit that list.
+companion_check_marker_list www_tesk.txt "$(bench_field acl.tsv sddl 2)" "$user_sid"
+companion_check_marker_list rundelay.bat "$(bench_field acl.tsv sddl 2)" "$user_sid"
+
 companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" first
 # The diagnostic started the clean-up script as it closed.
 qtk_wait_until 20000 companion_none_left ||

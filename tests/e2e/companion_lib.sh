@@ -57,6 +57,42 @@ companion_show_acl() {
         bench_fail "cannot read the access list of $1: $(cat "$2")"
 }
 
+# Whether this prefix keeps an access list set on a file as it was set. Wine 8 does not:
+# it keeps the file's Unix mode bits and shows a list made up from them.
+companion_keeps_file_lists() {
+    local scratch='C:\acl-scratch.txt' list='(A;;FA;;;BA)(A;;0x1200a9;;;BU)'
+    : >"$WINEPREFIX/drive_c/acl-scratch.txt"
+    qtk_wine "$COMPANION_ACL_PROBE" set "$scratch" "D:P$list" >>"$BENCH_WORK/wine.log" 2>&1 ||
+        qtk_die "cannot set an access list on $scratch"
+    companion_show_acl "$scratch" keeps-lists.tsv
+    rm -f "$WINEPREFIX/drive_c/acl-scratch.txt"
+    [[ $(bench_field keeps-lists.tsv sddl 2) == *"D:P"*"$list"* ]]
+}
+
+# companion_check_marker_list FILE DIR_SDDL USER_SID: a file the companion created in
+# C:\tmptk lets nobody else write to it and, where the prefix keeps access lists, carries
+# every entry the directory hands down to files (OI), marked inherited (ID), so that
+# another administrator can read it as the directory says ("ACE inheritance rules",
+# "ACE_HEADER structure", learn.microsoft.com).
+companion_check_marker_list() {
+    local file=$1 dir_sddl=$2 user=$3 out sddl ace flags rights sid missing=()
+    out=list-$file.tsv
+    companion_show_acl "C:\\tmptk\\$file" "$out"
+    sddl=$(bench_field "$out" sddl 2)
+    bench_expect "others who may write to $file ($sddl)" "$(companion_foreign_writers "$sddl" "$user")" ""
+    if ! companion_keeps_file_lists; then
+        echo "note: this Wine keeps no access lists on files (it shows one made up from the" \
+            "file's mode bits), so whether $file inherits the directory's list is not seen here"
+        return 0
+    fi
+    bench_expect "$file's list is open to inheritance (not protected)" "$(bench_field "$out" protected 2)" 0
+    while IFS=';' read -r ace flags rights _ _ sid; do
+        [[ $ace == '(A' && $flags == *OI* && $flags != *IO* ]] || continue
+        grep -qF "(A;ID;$rights;;;$sid" <<<"$sddl" || missing+=("(A;$flags;$rights;;;$sid")
+    done < <(grep -oE '\(A;[^;]*;[^;]*;[^;]*;[^;]*;[^)]*\)' <<<"$dir_sddl")
+    bench_expect "entries of the directory's list that $file does not inherit" "${missing[*]}" ""
+}
+
 # The version the prefix's Windows reports through its own `ver`, "6.1.7601".
 companion_system_version() {
     qtk_wine cmd /c ver 2>>"$BENCH_WORK/wine.log" | tr -d '\r' | grep -oE '[0-9]+\.[0-9]+\.[0-9]+' | head -n 1

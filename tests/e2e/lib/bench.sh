@@ -212,6 +212,25 @@ bench_wait_cleanup_gone() {
     qtk_wait_until 30000 eval '! qtk_prefix_runs cmd.exe && ! qtk_prefix_runs conhost.exe'
 }
 
+# bench_check_fit PROBE_OUT WHAT: every label with a caption (dump) was measured (fit) in
+# a font recognised on the screen, and its caption fits: no line wider than the label,
+# no more lines than the label has room for.
+bench_check_fit() {
+    local out=$1 what=$2 labels measured
+    labels=$(awk -F'\t' '$1 == "control" && $5 == "Static" && $17 != "" && $17 != " "' "$out" | wc -l)
+    measured=$(awk -F'\t' '$1 == "fit"' "$out" | wc -l)
+    bench_expect "$what: labels measured for fit" "$measured" "$labels"
+    local clipped
+    clipped=$(awk -F'\t' '$1 == "fit" && $13 != "yes" {
+        printf "  %s [%s] in %s %s: %s px on %s line(s) of %s px, label %sx%s\n", $2, $14, $3, $4, $8, $9, $10, $11, $12 }' "$out")
+    if [[ -z $clipped ]]; then
+        echo "ok: $what: every caption fits its label"
+    else
+        bench_fail "$what: captions that do not fit their labels (or whose font is not recognised):"
+        printf '%s\n' "$clipped"
+    fi
+}
+
 # bench_frame_texts PROBE_OUT FRAME_CAPTION: the text of every control inside the frame.
 bench_frame_texts() {
     awk -F'\t' -v frame="$2" '

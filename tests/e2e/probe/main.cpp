@@ -31,12 +31,17 @@ constexpr std::array kCommands = {
     // What is on it (board.cpp).
     Command{L"dump", 0, probe::Dump},
     Command{L"colors", 0, probe::Colors},
+    Command{L"fit", 0, probe::Fit},                 // (fit.cpp)
     // A process of our own (launch.cpp).
     Command{L"launch", 2, probe::Launch},           // PATH MS
     Command{L"wait-exit", 1, probe::WaitExit},      // MS
     // The registry (registry.cpp).
     Command{L"reg-set-raw", 4, probe::RegSetRaw},   // KEY NAME TYPE HEX
     Command{L"reg-deny", 1, probe::RegDeny},        // KEY
+    // Other processes and files (process.cpp).
+    Command{L"show-state", 2, probe::ShowState},    // EXE MS
+    Command{L"hold", 1, probe::Hold},               // PATH
+    Command{L"release-after-exit", 1, probe::ReleaseAfterExit},  // MS
 };
 
 void Run(int argc, wchar_t** argv) {

@@ -68,7 +68,11 @@ void Launch(const Args&);      // launch.cpp
 void WaitExit(const Args&);
 void Dump(const Args&);        // board.cpp
 void Colors(const Args&);
+void Fit(const Args&);         // fit.cpp
 void RegSetRaw(const Args&);   // registry.cpp
 void RegDeny(const Args&);
+void ShowState(const Args&);   // process.cpp
+void Hold(const Args&);
+void ReleaseAfterExit(const Args&);
 
 }  // namespace probe
