@@ -15,7 +15,8 @@ class FieldScanner {
 public:
     explicit FieldScanner(MarkerField& field) : field_(field) {}
 
-    // Returns true once the field has ended; nothing after that point is looked at.
+    // Returns true once the field and the bounded rest of its line have been seen;
+    // nothing after that point is looked at.
     bool Feed(std::u16string_view block) {
         std::size_t i = 0;
         if (state_ == State::Leading) {
@@ -28,18 +29,48 @@ public:
                 state_ = State::Plain;
             }
         }
+        for (; i < block.size() && (state_ == State::Plain || state_ == State::Quoted); ++i) {
+            const char16_t c = block[i];
+            if (state_ == State::Quoted) {
+                if (c == u'"') state_ = State::AfterQuote;
+                else Take(c);
+            } else if (c == u'\r' || c == u'\n') {
+                return true;
+            } else if (c == u',') {
+                state_ = State::Reason;
+            } else {
+                Take(c);
+            }
+        }
+        if (state_ == State::AfterQuote && i < block.size()) {
+            // "ok",reason: the comma after the closing quote is a separator, not reason.
+            if (block[i] == u',') ++i;
+            state_ = State::Reason;
+        }
         for (; i < block.size(); ++i) {
             const char16_t c = block[i];
-            const bool ends = state_ == State::Quoted ? c == u'"'
-                                                      : c == u',' || c == u'\r' || c == u'\n';
-            if (ends) return true;
-            Take(c);
+            if (c == u'\r' || c == u'\n') return true;
+            if (reason_.size() == kReasonLimit) {
+                cut_ = true;
+                return true;
+            }
+            reason_.push_back(static_cast<wchar_t>(c));
         }
         return false;
     }
 
+    // The reason as it may be shown, once the scan is over (at the end of the file too).
+    void Finish() {
+        // A pair cut in half by the limit is no character; the ellipsis says text is missing.
+        if (cut_ && !reason_.empty() && reason_.back() >= 0xD800 && reason_.back() <= 0xDBFF) {
+            reason_.pop_back();
+        }
+        field_.reason = SafeReasonText(reason_);
+        if (cut_ && !field_.reason.empty()) field_.reason += L'\u2026';
+    }
+
 private:
-    enum class State { Leading, Plain, Quoted };
+    enum class State { Leading, Plain, Quoted, AfterQuote, Reason };
 
     static constexpr std::wstring_view kToken = kPassWord.text();
 
@@ -62,7 +93,11 @@ private:
     MarkerField& field_;
     State state_ = State::Leading;
     std::size_t matched_ = 0;
+    std::wstring reason_;  // raw, at most kReasonLimit units
+    bool cut_ = false;
 };
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 }  // namespace
 
@@ -82,6 +117,7 @@ MarkerField ReadMarkerField(FileSystem& files, TextCodec& text, const std::wstri
         }
         if (scanner.Feed(block)) break;
     }
+    scanner.Finish();
     // Closed here, not by the destructor: no label may be painted while a marker is open.
     file->Close();
     return field;
@@ -121,6 +157,39 @@ void CheckMarkerFile(FileSystem& files, TextCodec& text, const std::wstring& pat
                      StatusLabel& label, const StatusWords& words) {
     const MarkerField field = ReadMarkerField(files, text, path);
     PaintStatusLabel(label, DecideVerdict(field), words);
+    // After the paint, so that colour and caption keep their order; the reason is kept
+    // for every verdict, a "-" left by "cannot look" most of all.
+    if (!field.reason.empty()) label.SetReason(field.reason);
+}
+
+std::wstring SafeReasonText(std::wstring_view raw) {
+    std::wstring out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const auto c = static_cast<std::uint32_t>(raw[i]);
+        if (c == L'\t') {
+            out.push_back(L' ');
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFE || c == 0xFFFF ||
+                   c > 0x10FFFF) {
+            // A NUL would end the tooltip's text early; other controls draw as boxes or
+            // move the caret. None of them is something the companion writes.
+            out.push_back(L'\uFFFD');
+        } else if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < raw.size() && raw[i + 1] >= 0xDC00 && raw[i + 1] <= 0xDFFF) {
+                out.push_back(raw[i]);
+                out.push_back(raw[++i]);
+            } else {
+                out.push_back(L'\uFFFD');
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            out.push_back(L'\uFFFD');
+        } else {
+            out.push_back(raw[i]);
+        }
+    }
+    const auto first = std::find_if_not(out.begin(), out.end(), IsBlank);
+    const auto last = std::find_if_not(out.rbegin(), out.rend(), IsBlank).base();
+    return first < last ? std::wstring(first, last) : std::wstring();
 }
 
 }  // namespace qtk

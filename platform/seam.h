@@ -32,6 +32,9 @@ public:
     virtual ~StatusLabel() = default;
     virtual void SetForeColor(Colour colour) = 0;
     virtual void SetCaption(std::wstring_view text) = 0;
+    // What the marker says beyond its first field, shown on hover and copied with the
+    // results; never painted. Called at most once, and only with non-empty text.
+    virtual void SetReason(std::wstring_view text) = 0;
 };
 
 // Finds a label by its layout name. Asking for a name the layout does not have is a

@@ -1,6 +1,9 @@
 #include "app/win32/form2_window.h"
 
 #include <array>
+#include <vector>
+
+#include "app/board.h"
 
 #include "platform/win32/win32_platform.h"
 
@@ -91,10 +94,17 @@ public:
         }
     }
 
+    // Kept, not shown: the tooltip and the copy take it from here once Load is over.
+    void SetReason(std::wstring_view text) override { reason_ = text; }
+
+    HWND Handle() const { return hwnd_; }
+    const std::wstring& Reason() const { return reason_; }
+
 private:
     Form2Window& owner_;
     HWND hwnd_;
     std::string name_;
+    std::wstring reason_;
 };
 
 Form2Window::Form2Window(HINSTANCE instance, const Platform& platform)
@@ -150,6 +160,7 @@ StatusLabel& Form2Window::Label(std::string_view name) {
 
 void Form2Window::LoadAndShow() {
     form_.Load();
+    AddExtras();
 
     // Centre on the screen the window is on, at the size its DPI asks for.
     RECT rect{};
@@ -202,10 +213,20 @@ LRESULT Form2Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return 0;
         case WM_CTLCOLORSTATIC:
             return OnLabelColour(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+        case WM_SYSCOMMAND:
+            if ((wparam & 0xFFF0) == kCopyResultsCommand) {
+                CopyResults();
+                return 0;
+            }
+            return DefWindowProcW(hwnd_, message, wparam, lparam);
+        case WM_KEYDOWN:
+            if (wparam == 'C' && GetKeyState(VK_CONTROL) < 0) CopyResults();
+            return 0;
         case WM_CLOSE:
             OnClose();
             return 0;
         case WM_DESTROY:
+            names_.ClearAll();
             PostQuitMessage(0);
             return 0;
         default:
@@ -308,6 +329,49 @@ void Form2Window::OnClose() {
     }
     // The close is never refused, whatever Unload left in the flag.
     DestroyWindow(hwnd_);
+}
+
+void Form2Window::AddExtras() {
+    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, kCopyResultsCommand, L"Copy results\tCtrl+C");
+    }
+    for (const StatusPlace& place : StatusPlaces()) {
+        const auto found = labels_.find(place.label);
+        if (found == labels_.end()) continue;
+        const Win32Label& label = *found->second;
+        const HWND hwnd = label.Handle();
+        if (!label.Reason().empty()) {
+            tips_.Add(hwnd_, hwnd, static_cast<UINT>(GetDlgCtrlID(hwnd)), label.Reason());
+        }
+        wchar_t word[64] = {};
+        GetWindowTextW(hwnd, word, 64);
+        names_.Annotate(hwnd, AccessibleName(place, word), label.Reason());
+    }
+}
+
+// What the board shows now, read off its own labels, with the reasons behind the words.
+void Form2Window::CopyResults() {
+    const auto text_of = [](HWND hwnd) {
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(),
+                                                            static_cast<int>(text.size()))));
+        return text;
+    };
+    std::vector<StatusResult> results;
+    for (const StatusPlace& place : StatusPlaces()) {
+        const auto found = labels_.find(place.label);
+        if (found == labels_.end()) continue;
+        results.push_back({&place, text_of(found->second->Handle()), found->second->Reason()});
+    }
+    const auto identity = [&](const char* name) {
+        const auto found = labels_.find(std::string_view(name));
+        return found == labels_.end() ? std::wstring() : text_of(found->second->Handle());
+    };
+    const std::wstring text =
+        BoardText(text_of(hwnd_), identity("comname"), identity("os"), results);
+    // All or nothing: a failed copy leaves the clipboard as it was and says so by a beep.
+    if (!PutOnClipboard(hwnd_, text)) MessageBeep(MB_ICONWARNING);
 }
 
 LRESULT Form2Window::OnLabelColour(HDC dc, HWND control) {

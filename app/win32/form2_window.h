@@ -12,6 +12,7 @@
 
 #include "app/form2.h"
 #include "app/layout.h"
+#include "app/win32/board_extras.h"
 #include "platform/seam.h"
 
 namespace qtk::win32 {
@@ -40,6 +41,9 @@ private:
 
     void OnCreate();
     void OnClose();
+    // After Load: the reasons on hover, the window menu's item, the accessible names.
+    void AddExtras();
+    void CopyResults();
     LRESULT OnLabelColour(HDC dc, HWND control);
 
     HFONT MakeFont(int weight) const;
@@ -53,6 +57,8 @@ private:
     std::map<HWND, Colour> colours_;  // every control's current text colour
     std::map<std::string, std::unique_ptr<Win32Label>, std::less<>> labels_;
     std::exception_ptr pending_;  // a failure raised inside the window procedure
+    ReasonTips tips_;
+    AccessibleNames names_;
 };
 
 }  // namespace qtk::win32

@@ -41,6 +41,10 @@ public:
         log_.push_back("caption " + name_ + " " + Narrow(text));
         caption_ = text;
     }
+    void SetReason(std::wstring_view text) override {
+        log_.push_back("reason " + name_ + " " + Narrow(text));
+        reason_ = text;
+    }
     void Refuse() const {
         if (refuse_) throw Failure{*refuse_, L"Cannot write the label", Widen(name_)};
     }
@@ -49,6 +53,7 @@ public:
     std::string name_;
     std::wstring caption_;
     Colour colour_;
+    std::wstring reason_;
     std::optional<std::uint32_t> refuse_;
 };
 
@@ -74,6 +79,10 @@ std::wstring RecordingBoard::Caption(std::string_view name) {
 
 Colour RecordingBoard::ForeColor(std::string_view name) {
     return static_cast<Entry&>(Label(name)).colour_;
+}
+
+std::wstring RecordingBoard::Reason(std::string_view name) {
+    return static_cast<Entry&>(Label(name)).reason_;
 }
 
 void RecordingBoard::RefuseWrites(std::string_view name, std::uint32_t code) {

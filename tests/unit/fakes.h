@@ -35,6 +35,7 @@ public:
     // The caption and colour a label holds now (initial values from the layout).
     std::wstring Caption(std::string_view name);
     Colour ForeColor(std::string_view name);
+    std::wstring Reason(std::string_view name);  // empty until SetReason
     // Makes every write to this label fail with code, as a refusing window would.
     void RefuseWrites(std::string_view name, std::uint32_t code);
 

@@ -509,3 +509,159 @@ TEST(CheckMarkerFileTest, RefusedLabelWriteTravelsUpAfterTheFileIsClosed) {
 
 }  // namespace
 }  // namespace qtk::testing
+
+namespace qtk::testing {
+namespace {
+
+// The reason: the rest of the first line after the field, as the companion writes it
+// ("cannot look,<why>", "ok,<evidence>"), never changing the verdict.
+TEST(ReadMarkerFieldTest, ReasonIsTheRestOfTheFirstLine) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::wstring reason;
+        Verdict verdict;
+    } cases[] = {
+        {"cannot look with why", "cannot look,access denied (error 5) reading HKLM\\x\r\n",
+         L"access denied (error 5) reading HKLM\\x", Verdict::NoChange},
+        {"ok with evidence", "ok,mapped by HKCU ZoneMap\\Domains\\qrn.example\r\nok\r\n",
+         L"mapped by HKCU ZoneMap\\Domains\\qrn.example", Verdict::Pass},
+        {"fail with why, LF only", "fail,not installed\nmore", L"not installed", Verdict::Fail},
+        {"reason to the end of the file", "fail,no line end", L"no line end", Verdict::Fail},
+        {"later commas belong to the reason", "fail,a,b,c\r\n", L"a,b,c", Verdict::Fail},
+        {"blanks around it go", "ok,  \t spaced \t \r\n", L"spaced", Verdict::Pass},
+        {"nothing after the field", "ok\r\n", L"", Verdict::Pass},
+        {"nothing after the field, no line end", "fail", L"", Verdict::Fail},
+        {"comma then nothing", "ok,\r\n", L"", Verdict::Pass},
+        {"comma then blanks", "ok,   \r\n", L"", Verdict::Pass},
+        {"second line is no reason", "fail\r\nbecause\r\n", L"", Verdict::Fail},
+        {"quoted field then comma", "\"ok\",quoted evidence\r\n", L"quoted evidence",
+         Verdict::Pass},
+        {"quoted field, text straight after", "\"x\"ok\r\n", L"ok", Verdict::Fail},
+        {"quoted field, comma inside", "\"a,ok\",why\r\n", L"why", Verdict::NoChange},
+        {"quoted field then line end", "\"ok\"\r\nwhy", L"", Verdict::Pass},
+        {"empty first field", ",ok\r\n", L"ok", Verdict::Fail},
+        {"UTF-8 reason", Utf8Bom("fail,\xE0\xB8\x81 Thai\r\n"), L"\u0E01 Thai", Verdict::Fail},
+        {"UTF-16 reason", Utf16(u"ok,\u0E01\u0E02\r\n", true), L"\u0E01\u0E02", Verdict::Pass},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Row row;
+        const MarkerField field = row.Read(c.bytes);
+        EXPECT_EQ(field.reason, c.reason);
+        EXPECT_EQ(DecideVerdict(field), c.verdict);
+        EXPECT_EQ(row.files.open_files, 0);
+    }
+}
+
+// Text that is not valid in the marker's encoding, or that would break a tooltip or a
+// tab-separated line, is shown as U+FFFD or a blank, never passed on raw.
+TEST(ReadMarkerFieldTest, ReasonIsMadeSafeToShow) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::wstring reason;
+    } cases[] = {
+        {"NUL inside", "fail,a\0b\r\n"s, L"a\uFFFDb"},
+        {"tab inside", "fail,a\tb\r\n", L"a b"},
+        {"escape and DEL", "fail,\x1B[31m\x7F\r\n", L"\uFFFD[31m\uFFFD"},
+        {"C1 control from Latin-1", "fail,a\x85z\r\n", L"a\uFFFDz"},
+        {"UTF-8 stray byte", Utf8Bom("fail,a\xFFz\r\n"), L"a\uFFFDz"},
+        {"UTF-8 encoded surrogate", Utf8Bom("fail,\xED\xA0\x80z"), L"\uFFFD\uFFFD\uFFFDz"},
+        {"UTF-16 lone high surrogate", Utf16(u"fail,a\xD800z", true), L"a\uFFFDz"},
+        {"UTF-16 lone low surrogate", Utf16(u"fail,\xDC00", true), L"\uFFFD"},
+        {"UTF-16 noncharacter", Utf16(u"fail,\xFFFF", true), L"\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Row row;
+        EXPECT_EQ(row.Read(c.bytes).reason, c.reason);
+    }
+    // A valid pair survives whole.
+    const std::wstring pair = SafeReasonText(std::wstring{L'a', static_cast<wchar_t>(0xD83D),
+                                                          static_cast<wchar_t>(0xDE00)});
+    EXPECT_EQ(pair.size(), 3u);
+}
+
+// Whatever the line's length, only kReasonLimit units of it are looked at; a cut reason
+// says so with an ellipsis, and a huge first line costs one chunk like a short one.
+TEST(ReadMarkerFieldTest, ReasonIsBoundedWhateverTheFileSize) {
+    const std::string at_limit(kReasonLimit, 'r');
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::wstring reason;
+    } cases[] = {
+        {"exactly the limit, then line end", "fail," + at_limit + "\r\n",
+         std::wstring(kReasonLimit, L'r')},
+        {"exactly the limit, then end of file", "fail," + at_limit,
+         std::wstring(kReasonLimit, L'r')},
+        {"one more", "fail," + at_limit + "s\r\n", std::wstring(kReasonLimit, L'r') + L"\u2026"},
+        {"blanks count too", "fail," + std::string(kReasonLimit, ' ') + "late\r\n", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Row row;
+        EXPECT_EQ(row.Read(c.bytes).reason, c.reason);
+    }
+
+    Row row;
+    std::string huge = "cannot look,";
+    huge.resize(8u << 20, 'x');
+    const MarkerField field = row.Read(huge);
+    EXPECT_EQ(field.reason.size(), kReasonLimit + 1);
+    EXPECT_EQ(DecideVerdict(field), Verdict::NoChange);
+    EXPECT_LE(row.files.bytes_read, kChunk);
+
+    // A reason that starts near the end of a chunk is finished from the next one, still
+    // within the same open file.
+    Row split;
+    const MarkerField cut = split.Read(std::string(kChunk - 6, 'o') + ",why it failed\r\n");
+    EXPECT_EQ(cut.reason, L"why it failed");
+    EXPECT_EQ(split.log.back(), "close " + kLogPath);
+}
+
+TEST(ReadMarkerFieldTest, ReasonSurvivesShortReads) {
+    for (std::size_t step : {1, 2, 5}) {
+        SCOPED_TRACE(std::to_string(step) + " per read");
+        TrickleFileSystem files(Utf8Bom("\"ok\", evidence \xE0\xB8\x81\r\nnext"), step);
+        Latin1Codec codec;
+        const MarkerField field = ReadMarkerField(files, codec, kPath);
+        EXPECT_EQ(field.reason, L"evidence \u0E01");
+        EXPECT_TRUE(files.closed);
+    }
+}
+
+// The reason reaches the label after colour and caption, for a "-" as much as for a word,
+// and a marker with nothing after its field gives the label none.
+TEST(CheckMarkerFileTest, ReasonGoesToTheLabelAfterThePaint) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        EventLog expected_writes;
+    } cases[] = {
+        {"pass with evidence", "ok,mapped\r\n",
+         {"color userteskquorin 0xC000", "caption userteskquorin Success",
+          "reason userteskquorin mapped"}},
+        {"cannot look keeps the dash", "cannot look,access denied\r\n",
+         {"reason userteskquorin access denied"}},
+        {"nothing after the field", "fail\r\n",
+         {"color userteskquorin 0xFF", "caption userteskquorin Fail"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Row row;
+        row.Check(c.bytes);
+        EventLog writes;
+        for (const std::string& e : row.log) {
+            if (!e.starts_with("open ") && !e.starts_with("read ") && !e.starts_with("close ")) {
+                writes.push_back(e);
+            }
+        }
+        EXPECT_EQ(writes, c.expected_writes);
+        EXPECT_EQ(row.log.size(), 3 + c.expected_writes.size());  // open, read, close first
+    }
+}
+
+}  // namespace
+}  // namespace qtk::testing
