@@ -32,6 +32,14 @@ constexpr std::array kCommands = {
     Command{L"dump", 0, probe::Dump},
     Command{L"colors", 0, probe::Colors},
     Command{L"fit", 0, probe::Fit},                 // (fit.cpp)
+    // Beyond the paint: tooltips, the clipboard, accessible names (extras.cpp).
+    Command{L"tips", 0, probe::Tips},
+    Command{L"hover", 2, probe::Hover},              // ID MS
+    Command{L"clipboard-clear", 0, probe::ClipboardClear},
+    Command{L"copy-key", 0, probe::CopyKey},
+    Command{L"copy-menu", 0, probe::CopyMenu},
+    Command{L"clipboard", 1, probe::Clipboard},      // MS
+    Command{L"acc-names", 0, probe::AccNames},
     // A process of our own (launch.cpp).
     Command{L"launch", 2, probe::Launch},           // PATH MS
     Command{L"wait-exit", 1, probe::WaitExit},      // MS

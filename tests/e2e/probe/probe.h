@@ -69,6 +69,13 @@ void WaitExit(const Args&);
 void Dump(const Args&);        // board.cpp
 void Colors(const Args&);
 void Fit(const Args&);         // fit.cpp
+void Tips(const Args&);        // extras.cpp
+void Hover(const Args&);
+void ClipboardClear(const Args&);
+void CopyKey(const Args&);
+void CopyMenu(const Args&);
+void Clipboard(const Args&);
+void AccNames(const Args&);
 void RegSetRaw(const Args&);   // registry.cpp
 void RegDeny(const Args&);
 void ShowState(const Args&);   // process.cpp
