@@ -122,6 +122,13 @@ bool PutOnClipboard(HWND owner, std::wstring_view text) {
 // the registry and the DLL comes from System32.
 bool AccessibleNames::Start() {
     oleacc_ = SystemLibrary(L"oleacc.dll");
+    // The service is an apartment object; oleacc has ole32 loaded already, so asking it
+    // for CoInitializeEx costs nothing more. S_FALSE (already initialised) counts too.
+    using CoInitializeExFn = HRESULT(WINAPI*)(void*, DWORD);
+    const auto co_init = Function<CoInitializeExFn>(oleacc_ ? SystemLibrary(L"ole32.dll") : nullptr,
+                                                    "CoInitializeEx");
+    if (!co_init || FAILED(co_init(nullptr, COINIT_APARTMENTTHREADED))) return false;
+    com_initialised_ = true;
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     const auto get_class = Function<GetClassObjectFn>(oleacc_, "DllGetClassObject");
     IClassFactory* factory = nullptr;
@@ -171,6 +178,13 @@ void AccessibleNames::ClearAll() {
 
 AccessibleNames::~AccessibleNames() {
     if (services_) static_cast<IAccPropServices*>(services_)->Release();
+    if (com_initialised_) {
+        using CoUninitializeFn = void(WINAPI*)();
+        if (const auto co_uninit =
+                Function<CoUninitializeFn>(GetModuleHandleW(L"ole32.dll"), "CoUninitialize")) {
+            co_uninit();
+        }
+    }
     // oleacc stays loaded: freeing it under an object it may still reference from a
     // window property is not worth the few bytes.
 }

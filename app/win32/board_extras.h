@@ -60,6 +60,7 @@ private:
     void* services_ = nullptr;  // IAccPropServices*
     HMODULE oleacc_ = nullptr;
     bool failed_ = false;
+    bool com_initialised_ = false;
     std::vector<HWND> labels_;
 };
 

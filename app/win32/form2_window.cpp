@@ -220,8 +220,12 @@ LRESULT Form2Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             }
             return DefWindowProcW(hwnd_, message, wparam, lparam);
         case WM_KEYDOWN:
-            if (wparam == 'C' && GetKeyState(VK_CONTROL) < 0) CopyResults();
-            return 0;
+            // Not with Alt: Ctrl+Alt is AltGr on many keyboards, which types characters.
+            if (wparam == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
+                CopyResults();
+                return 0;
+            }
+            return DefWindowProcW(hwnd_, message, wparam, lparam);
         case WM_CLOSE:
             OnClose();
             return 0;

@@ -233,6 +233,34 @@ std::wstring ModelField(const std::wstring& text) {
     return text.substr(i, end == std::wstring::npos ? std::wstring::npos : end - i);
 }
 
+// The rest of the first line after the field, cut and made safe as the reader does.
+std::wstring ModelReason(const std::wstring& text) {
+    const std::size_t i = text.find_first_not_of(L" \t");
+    if (i == std::wstring::npos) return {};
+    std::size_t after = 0;
+    if (text[i] == L'"') {
+        const std::size_t end = text.find(L'"', i + 1);
+        if (end == std::wstring::npos) return {};
+        after = end + 1;
+        if (after < text.size() && text[after] == L',') ++after;
+    } else {
+        const std::size_t end = text.find_first_of(L",\r\n", i);
+        if (end == std::wstring::npos || text[end] != L',') return {};
+        after = end + 1;
+    }
+    const std::size_t line_end = text.find_first_of(L"\r\n", after);
+    std::wstring rest =
+        text.substr(after, line_end == std::wstring::npos ? std::wstring::npos : line_end - after);
+    const bool cut = rest.size() > kReasonLimit;
+    if (cut) {
+        rest.resize(kReasonLimit);
+        if (rest.back() >= 0xD800 && rest.back() <= 0xDBFF) rest.pop_back();
+    }
+    std::wstring safe = SafeReasonText(rest);
+    if (cut && !safe.empty()) safe += L'\u2026';
+    return safe;
+}
+
 Verdict ModelVerdict(const std::wstring& field) {
     const std::size_t at = field.find(L"ok");
     return at == 0 ? Verdict::Pass : at == std::wstring::npos ? Verdict::Fail : Verdict::NoChange;
@@ -292,6 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(field.head == expected.substr(0, kMarkerHeadLimit));
         CHECK(DecideVerdict(field) == verdict);
         CHECK(field.token_found == (verdict != Verdict::Fail));
+        CHECK(field.reason == ModelReason(text));
         if (field.length <= kMarkerHeadLimit) CHECK(DecideVerdict(field.head) == verdict);
     } catch (const Failure& failure) {
         CHECK(bytes.empty());
