@@ -116,6 +116,29 @@ EventLog Prefix(const EventLog& events, std::size_t length) {
     return EventLog(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
+// Every marker's reason reaches its own label and no other, whatever its verdict; a
+// marker with nothing after its field leaves its label without one.
+TEST(Form2LoadTest, EachReasonGoesToItsOwnLabel) {
+    const auto with_reason = [](std::size_t i) {
+        static const char* const kinds[] = {"ok", "fail", "cannot look"};
+        return i % 4 == 3 ? std::string("ok\r\n")
+                          : std::string(kinds[i % 3]) + ",row " + std::to_string(i) + "\r\n";
+    };
+    FakePlatform fake;
+    Prepare(fake, with_reason);
+    Form2 form(fake.platform, fake.board);
+    form.Load();
+    std::size_t i = 0;
+    for (const CheckGroup* group : SequenceGroups()) {
+        for (const CheckRow& row : group->rows) {
+            SCOPED_TRACE(std::string(row.label));
+            const std::wstring want = i % 4 == 3 ? L"" : L"row " + std::to_wstring(i);
+            EXPECT_EQ(fake.board.Reason(row.label), want);
+            ++i;
+        }
+    }
+}
+
 TEST(Form2LoadTest, RunsEveryStepOnceInOrder) {
     struct Case {
         const char* label;
