@@ -78,6 +78,10 @@ bool ReasonTips::Add(HWND owner, HWND label, UINT id, const std::wstring& text) 
     return SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE;
 }
 
+void ReasonTips::Relay(MSG& message) {
+    if (tip_) SendMessageW(tip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&message));
+}
+
 // ---- the clipboard --------------------------------------------------------------------
 
 // Using the Clipboard: https://learn.microsoft.com/en-us/windows/win32/dataxchg/using-the-clipboard

@@ -28,6 +28,8 @@ public:
     // Shows text while the mouse rests on label. The tooltip is created on the first call;
     // false when the system cannot give one (the board then simply has none).
     bool Add(HWND owner, HWND label, UINT id, const std::wstring& text);
+    // Hands the tooltip a message it missed (none without a tooltip).
+    void Relay(MSG& message);
 
 private:
     bool Create(HWND owner);

@@ -219,6 +219,12 @@ LRESULT Form2Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                 return 0;
             }
             return DefWindowProcW(hwnd_, message, wparam, lparam);
+        case WM_MOUSEMOVE:
+            OnFirstMouseMove(wparam, lparam);
+            return DefWindowProcW(hwnd_, message, wparam, lparam);
+        case WM_GETOBJECT:
+            NameLabels();
+            return DefWindowProcW(hwnd_, message, wparam, lparam);
         case WM_KEYDOWN:
             // Not with Alt: Ctrl+Alt is AltGr on many keyboards, which types characters.
             if (wparam == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
@@ -244,6 +250,22 @@ LRESULT CALLBACK Form2Window::FrameProc(HWND hwnd, UINT message, WPARAM wparam,
     auto* self = reinterpret_cast<Form2Window*>(GetWindowLongPtrW(GetParent(hwnd), GWLP_USERDATA));
     if (self && message == WM_CTLCOLORSTATIC) {
         return self->OnLabelColour(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+    }
+    if (self && message == WM_GETOBJECT) self->NameLabels();
+    const auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return CallWindowProcW(original, hwnd, message, wparam, lparam);
+}
+
+// Status labels stay system statics; only an assistive tool's first question is noticed,
+// so that their names are in place before it reads one.
+LRESULT CALLBACK Form2Window::StatusLabelProc(HWND hwnd, UINT message, WPARAM wparam,
+                                              LPARAM lparam) {
+    if (message == WM_GETOBJECT) {
+        HWND frame = GetParent(hwnd);
+        auto* self = frame ? reinterpret_cast<Form2Window*>(
+                                 GetWindowLongPtrW(GetParent(frame), GWLP_USERDATA))
+                           : nullptr;
+        if (self) self->NameLabels();
     }
     const auto original = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     return CallWindowProcW(original, hwnd, message, wparam, lparam);
@@ -318,6 +340,9 @@ void Form2Window::OnCreate() {
                               reinterpret_cast<LONG_PTR>(&Form2Window::FrameProc));
         } else if (control.kind == ControlKind::StatusLabel) {
             labels_.emplace(control.name, std::make_unique<Win32Label>(*this, child, control.name));
+            SetWindowLongPtrW(child, GWLP_USERDATA, GetWindowLongPtrW(child, GWLP_WNDPROC));
+            SetWindowLongPtrW(child, GWLP_WNDPROC,
+                              reinterpret_cast<LONG_PTR>(&Form2Window::StatusLabelProc));
         }
     }
 }
@@ -340,17 +365,35 @@ void Form2Window::AddExtras() {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, kCopyResultsCommand, L"Copy results\tCtrl+C");
     }
+}
+
+// The tooltip and its DLL wait for the mouse, and the names for the first assistive tool
+// that asks: neither costs the launch anything, and a run nobody hovers over or reads
+// with a screen reader never loads them.
+void Form2Window::OnFirstMouseMove(WPARAM wparam, LPARAM lparam) {
+    if (tips_added_) return;
+    tips_added_ = true;
+    for (const StatusPlace& place : StatusPlaces()) {
+        const auto found = labels_.find(place.label);
+        if (found == labels_.end() || found->second->Reason().empty()) continue;
+        const HWND hwnd = found->second->Handle();
+        tips_.Add(hwnd_, hwnd, static_cast<UINT>(GetDlgCtrlID(hwnd)), found->second->Reason());
+    }
+    // This move came before the tooltip was listening.
+    MSG move{hwnd_, WM_MOUSEMOVE, wparam, lparam, 0, {}};
+    tips_.Relay(move);
+}
+
+void Form2Window::NameLabels() {
+    if (names_added_) return;
+    names_added_ = true;
     for (const StatusPlace& place : StatusPlaces()) {
         const auto found = labels_.find(place.label);
         if (found == labels_.end()) continue;
-        const Win32Label& label = *found->second;
-        const HWND hwnd = label.Handle();
-        if (!label.Reason().empty()) {
-            tips_.Add(hwnd_, hwnd, static_cast<UINT>(GetDlgCtrlID(hwnd)), label.Reason());
-        }
+        const HWND hwnd = found->second->Handle();
         wchar_t word[64] = {};
         GetWindowTextW(hwnd, word, 64);
-        names_.Annotate(hwnd, AccessibleName(place, word), label.Reason());
+        names_.Annotate(hwnd, AccessibleName(place, word), found->second->Reason());
     }
 }
 

@@ -37,12 +37,17 @@ private:
 
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    static LRESULT CALLBACK StatusLabelProc(HWND hwnd, UINT message, WPARAM wparam,
+                                            LPARAM lparam);
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
     void OnCreate();
     void OnClose();
-    // After Load: the reasons on hover, the window menu's item, the accessible names.
+    // After Load: the window menu's item. The reasons' tooltip and the accessible names
+    // come when first wanted.
     void AddExtras();
+    void OnFirstMouseMove(WPARAM wparam, LPARAM lparam);
+    void NameLabels();
     void CopyResults();
     LRESULT OnLabelColour(HDC dc, HWND control);
 
@@ -59,6 +64,8 @@ private:
     std::exception_ptr pending_;  // a failure raised inside the window procedure
     ReasonTips tips_;
     AccessibleNames names_;
+    bool tips_added_ = false;
+    bool names_added_ = false;
 };
 
 }  // namespace qtk::win32
