@@ -51,8 +51,11 @@ bench_prepare 96
 
 echo "== the demo data"
 qtk_start_program "$BENCH_EXE"
-if bench_probe demo.tsv wait-shown 30000 dump tips clipboard-clear copy-key clipboard 15000 \
-    clipboard-clear copy-menu clipboard 15000 acc-names dump; then
+# The mouse rests on a word first: a board without reasons makes no tooltip even then.
+if bench_probe demo.tsv wait-shown 30000 dump hover "$(id_of userteskquorin)" 2000 tips \
+    clipboard-clear copy-key clipboard 15000 clipboard-clear copy-menu clipboard 15000 \
+    acc-names dump; then
+    bench_expect "tooltip shown on a word without a reason" "$(bench_field demo.tsv tip 3)" 0
     bench_expect "tooltip controls without any reason" "$(bench_field demo.tsv tips 2)" 0
     expect_clipboard "Ctrl+C" demo.tsv "$BENCH_DIR/expected_clipboard_demo.txt" 1
     expect_clipboard "Copy results" demo.tsv "$BENCH_DIR/expected_clipboard_demo.txt" 2
