@@ -361,6 +361,7 @@ void Form2Window::OnClose() {
 }
 
 void Form2Window::AddExtras() {
+    loaded_ = true;
     if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, kCopyResultsCommand, L"Copy results\tCtrl+C");
@@ -371,7 +372,7 @@ void Form2Window::AddExtras() {
 // that asks: neither costs the launch anything, and a run nobody hovers over or reads
 // with a screen reader never loads them.
 void Form2Window::OnFirstMouseMove(WPARAM wparam, LPARAM lparam) {
-    if (tips_added_) return;
+    if (tips_added_ || !loaded_) return;
     tips_added_ = true;
     for (const StatusPlace& place : StatusPlaces()) {
         const auto found = labels_.find(place.label);
@@ -385,7 +386,9 @@ void Form2Window::OnFirstMouseMove(WPARAM wparam, LPARAM lparam) {
 }
 
 void Form2Window::NameLabels() {
-    if (names_added_) return;
+    // A registry message box during Load lets messages in: a name given then would say
+    // "-" for every word for good.
+    if (names_added_ || !loaded_) return;
     names_added_ = true;
     for (const StatusPlace& place : StatusPlaces()) {
         const auto found = labels_.find(place.label);

@@ -64,6 +64,7 @@ private:
     std::exception_ptr pending_;  // a failure raised inside the window procedure
     ReasonTips tips_;
     AccessibleNames names_;
+    bool loaded_ = false;  // Load is over and every word is painted
     bool tips_added_ = false;
     bool names_added_ = false;
 };
