@@ -43,18 +43,23 @@ std::wstring ErrorName(long code) {
         case reg_error::kMoreData: return L"more data than expected";
         case reg_error::kKeyDeleted: return L"key deleted meanwhile";
         case reg_error::kUnsupportedType: return L"unexpected value type";
+        case reg_error::kNoUserLoggedOn: return L"no user logged on";
         default: return L"Windows error";
     }
 }
 
 Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value) {
-    std::wstring reason = ErrorName(code) + L" (error " + std::to_wstring(code) + L") reading " +
-                          DescribePlace(place);
-    if (!value.empty()) reason += L" value " + std::wstring(value);
-    return Finding{Outcome::CannotLook, std::move(reason)};
+    std::wstring where = DescribePlace(place);
+    if (!value.empty()) where += L" value " + std::wstring(value);
+    std::wstring reason = ErrorName(code) + L" (error " + std::to_wstring(code) + L") reading " + where;
+    return Finding{Outcome::CannotLook, std::move(reason), std::move(where)};
 }
 
-Finding Ok(std::wstring reason) { return Finding{Outcome::Ok, std::move(reason)}; }
-Finding Fail(std::wstring reason) { return Finding{Outcome::Fail, std::move(reason)}; }
+Finding Ok(std::wstring reason, std::wstring place) {
+    return Finding{Outcome::Ok, std::move(reason), std::move(place)};
+}
+Finding Fail(std::wstring reason, std::wstring place) {
+    return Finding{Outcome::Fail, std::move(reason), std::move(place)};
+}
 
 }  // namespace qtk::companion

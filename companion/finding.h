@@ -23,6 +23,7 @@ enum class Outcome {
 struct Finding {
     Outcome outcome = Outcome::Fail;
     std::wstring reason;  // for a person; may be empty
+    std::wstring place;   // the registry place that decided, when one did
 };
 
 // The first field for each outcome: the contract's pass, fail and cannot-look words.
@@ -40,7 +41,7 @@ std::wstring ErrorName(long code);
 // be decided.
 Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value = {});
 
-Finding Ok(std::wstring reason);
-Finding Fail(std::wstring reason);
+Finding Ok(std::wstring reason, std::wstring place = {});
+Finding Fail(std::wstring reason, std::wstring place = {});
 
 }  // namespace qtk::companion

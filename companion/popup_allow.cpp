@@ -42,7 +42,8 @@ Finding PopupExaminer::Examine(const PopupSite& site) const {
             const std::optional<SiteName> entry = ParseSiteName(name);
             if (entry && Covers(entry->pattern, host)) {
                 return Ok(host + L" is allowed by \"" + name + L"\" in " +
-                          DescribePlace(list.place));
+                              DescribePlace(list.place),
+                          DescribePlace(list.place) + L" value " + name);
             }
         }
     }

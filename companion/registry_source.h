@@ -32,6 +32,8 @@ inline constexpr long kInvalidHandle = 6;
 inline constexpr long kMoreData = 234;
 inline constexpr long kKeyDeleted = 1018;
 inline constexpr long kUnsupportedType = 1630;  // the value exists with another type
+// ERROR_NO_SUCH_LOGON_SESSION: the user columns have nobody's settings to read.
+inline constexpr long kNoUserLoggedOn = 1312;
 }  // namespace reg_error
 
 class RegistrySource {

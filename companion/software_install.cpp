@@ -65,7 +65,8 @@ Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& 
             }
             if (SameDisplayName(name, package.display_name)) {
                 return Ok(L"installed: \"" + std::wstring(package.display_name) + L"\" under " +
-                          DescribePlace(product_place));
+                              DescribePlace(product_place),
+                          DescribePlace(product_place) + L" value DisplayName");
             }
         }
     }

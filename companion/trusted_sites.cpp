@@ -46,12 +46,13 @@ std::wstring Join(const std::vector<std::wstring>& labels, std::size_t from, std
     return text;
 }
 
-Finding ZoneVerdict(std::wstring site, std::uint32_t zone, std::wstring where) {
+Finding ZoneVerdict(std::wstring site, std::uint32_t zone, std::wstring where,
+                    std::wstring place) {
     if (zone == kTrustedSitesZone) {
-        return Ok(site + L" is in the Trusted sites zone (" + where + L")");
+        return Ok(site + L" is in the Trusted sites zone (" + where + L")", std::move(place));
     }
     return Fail(site + L" is in the " + ZoneName(zone) + L" zone, not Trusted sites (" + where +
-                L")");
+                L")", std::move(place));
 }
 
 }  // namespace
@@ -154,15 +155,15 @@ Finding TrustedSiteExaminer::FromPolicy(const TrustedSite& site, const PolicyLis
         }
         if (chosen == nullptr) continue;
         if (chosen->unreadable) return *chosen->unreadable;
-        const std::wstring where =
-            L"policy " + DescribePlace(list.place) + L" value " + chosen->value_name;
+        const std::wstring place = DescribePlace(list.place) + L" value " + chosen->value_name;
+        const std::wstring where = L"policy " + place;
         if (!chosen->zone) {
-            return Fail(where + L" holds \"" + chosen->data + L"\", which is no zone number");
+            return Fail(where + L" holds \"" + chosen->data + L"\", which is no zone number", place);
         }
-        return ZoneVerdict(RowName(site), *chosen->zone, where);
+        return ZoneVerdict(RowName(site), *chosen->zone, where, place);
     }
     return Fail(RowName(site) + L" is not on the policy site list " + DescribePlace(list.place) +
-                L", which replaces the own list");
+                L", which replaces the own list", DescribePlace(list.place));
 }
 
 Finding TrustedSiteExaminer::FromOwnList(const TrustedSite& site, const OwnList& list) {
@@ -182,13 +183,13 @@ Finding TrustedSiteExaminer::FromOwnList(const TrustedSite& site, const OwnList&
                 const long read = registry_.ReadDword(key.Handle(), name, &zone);
                 if (read == reg_error::kFileNotFound) continue;
                 if (read != reg_error::kSuccess) return CannotLook(read, place, name);
-                return ZoneVerdict(RowName(site), zone,
-                                   DescribePlace(place) + L" value " + std::wstring(name));
+                const std::wstring where = DescribePlace(place) + L" value " + std::wstring(name);
+                return ZoneVerdict(RowName(site), zone, where, where);
             }
         }
     }
     return Fail(RowName(site) + L" is not in the Trusted sites zone (nothing under " +
-                DescribePlace(list.place) + L" names it)");
+                DescribePlace(list.place) + L" names it)", DescribePlace(list.place));
 }
 
 Finding TrustedSiteExaminer::ExamineHive(const TrustedSite& site, Hive hive) {

@@ -22,13 +22,13 @@ Finding FirstSet(RegistrySource& registry, const ZoneSetting& setting,
         if (!looked.empty()) looked += L", ";
         looked += DescribePlace(place);
         if (!read.value) continue;
+        std::wstring where = DescribePlace(place) + L" value " + name;
         const std::wstring reason = std::wstring(setting.caption) + L": " +
-                                    UrlActionValueName(*read.value) + L" (" +
-                                    DescribePlace(place) + L" value " + name + L")";
-        return *read.value == 0 ? Ok(reason) : Fail(reason);
+                                    UrlActionValueName(*read.value) + L" (" + where + L")";
+        return *read.value == 0 ? Ok(reason, std::move(where)) : Fail(reason, std::move(where));
     }
     return Fail(std::wstring(setting.caption) + L": not set (value " + name + L" under " + looked +
-                L")");
+                L")", looked);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # host build and unit tests
   g++ cmake ninja-build python3 libgtest-dev libgmock-dev libbenchmark-dev
+  # the companion's JSON report (header-only, also in the cross build) and its schema check
+  nlohmann-json3-dev python3-jsonschema
   # fuzzing (clang with libFuzzer and the sanitizer runtimes)
   clang libclang-rt-14-dev
   # the Windows program, 64- and 32-bit

@@ -64,7 +64,7 @@ TEST(MarkerLines, EveryLineGetsTheIntendedVerdict) {
     for (const Outcome outcome : {Outcome::Ok, Outcome::Fail, Outcome::CannotLook}) {
         for (const auto& reason : reasons) {
             SCOPED_TRACE(std::string(FirstField(outcome)) + " / " + reason.label);
-            const std::string bytes = MarkerFileBytes(Finding{outcome, reason.reason});
+            const std::string bytes = MarkerFileBytes(Finding{outcome, reason.reason, {}});
 
             // One line, CR LF at its end and nowhere else, single-byte printable text.
             ASSERT_GE(bytes.size(), 2u);

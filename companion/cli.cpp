@@ -1,0 +1,142 @@
+#include "companion/cli.h"
+
+#include <algorithm>
+
+#include "companion/registry_source.h"
+
+namespace qtk::companion {
+namespace {
+
+struct Split {
+    std::wstring name;
+    std::optional<std::wstring> value;
+};
+
+// "--json=x" / "/json:x" / "-h" -> name and inline value; nothing when arg is no option.
+std::optional<Split> SplitOption(const std::wstring& arg) {
+    std::wstring body;
+    bool slash = false;
+    if (arg.size() > 2 && arg.compare(0, 2, L"--") == 0) {
+        body = arg.substr(2);
+    } else if (arg.size() > 1 && arg[0] == L'/') {
+        body = arg.substr(1);
+        slash = true;
+    } else if (arg.size() == 2 && arg[0] == L'-') {
+        body = arg.substr(1);  // the short forms: -h, -?, -q
+    } else {
+        return std::nullopt;
+    }
+    std::size_t cut = body.find(L'=');
+    // "/json:C:\reports" names the folder after the first colon; a drive letter's own colon
+    // comes later.
+    if (slash) cut = std::min(cut, body.find(L':'));
+    Split split{FoldCase(body.substr(0, cut)), std::nullopt};
+    if (cut != std::wstring::npos) split.value = body.substr(cut + 1);
+    return split;
+}
+
+}  // namespace
+
+bool IsSidString(const std::wstring& text) {
+    // S-1-<authority>-<sub>... ; at most 15 sub-authorities of at most 10 digits each.
+    if (text.size() < 5 || text.size() > 184) return false;
+    if ((text[0] != L'S' && text[0] != L's') || text[1] != L'-') return false;
+    std::size_t parts = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = 2; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == L'-') {
+            if (digits == 0 || digits > 14) return false;
+            ++parts;
+            digits = 0;
+        } else if (text[i] >= L'0' && text[i] <= L'9') {
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    // revision, authority, and at least one sub-authority
+    return parts >= 3 && parts <= 17 && text[2] == L'1' && text[3] == L'-';
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
+    Options options;
+    bool json_seen = false;
+    bool user_seen = false;
+    const auto bad = [](std::wstring why) { return ParsedCommandLine{std::nullopt, std::move(why)}; };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        const std::optional<Split> option = SplitOption(arg);
+        if (!option) return bad(L"unexpected argument \"" + arg + L"\"");
+        const std::wstring& name = option->name;
+        const auto no_value = [&]() -> bool { return !option->value.has_value(); };
+        if (name == L"?" || name == L"h" || name == L"help") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.help = true;
+        } else if (name == L"version") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.version = true;
+        } else if (name == L"quiet" || name == L"q") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.quiet = true;
+        } else if (name == L"report-only") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.report_only = true;
+        } else if (name == L"json") {
+            if (json_seen) return bad(L"--json is given more than once");
+            json_seen = true;
+            if (!option->value) {
+                options.json = Options::Json::Stdout;
+            } else if (option->value->empty()) {
+                return bad(L"--json= needs a file or folder after the '='");
+            } else {
+                options.json = Options::Json::Path;
+                options.json_path = *option->value;
+            }
+        } else if (name == L"user") {
+            if (user_seen) return bad(L"--user is given more than once");
+            user_seen = true;
+            std::wstring sid;
+            if (option->value) {
+                sid = *option->value;
+            } else if (i + 1 < args.size()) {
+                sid = args[++i];
+            } else {
+                return bad(L"--user needs a SID, e.g. --user S-1-5-21-1004336348-1177238915-682003330-512");
+            }
+            if (!IsSidString(sid)) return bad(L"--user: \"" + sid + L"\" is not a SID (S-1-5-21-...)");
+            sid[0] = L'S';
+            options.user_sid = sid;
+        } else {
+            return bad(L"unknown option " + arg);
+        }
+    }
+    return ParsedCommandLine{options, {}};
+}
+
+std::wstring UsageText() {
+    return L"Usage: tkexamine [options]\n"
+           L"\n"
+           L"Examines this workstation for the QUORIN token key, writes what the diagnostic\n"
+           L"reads into C:\\tmptk\\ and prints a summary.\n"
+           L"\n"
+           L"Options (/name and --name are the same):\n"
+           L"  /?, -h, --help     show this text\n"
+           L"  --version          show the program's version\n"
+           L"  --quiet            print nothing but errors\n"
+           L"  --json             write the JSON report to the standard output\n"
+           L"                     (the summary then goes to the standard error)\n"
+           L"  --json=PATH        write the JSON report to PATH; when PATH is a folder,\n"
+           L"                     to PATH\\<COMPUTERNAME>.json\n"
+           L"  --report-only      examine and report, write nothing into C:\\tmptk\\\n"
+           L"  --user SID         examine the settings of the user with this SID\n"
+           L"                     (default: this user; under SYSTEM, the console user)\n"
+           L"\n"
+           L"Exit codes:\n"
+           L"  0   every check passed\n"
+           L"  1   at least one check failed\n"
+           L"  2   nothing failed, but at least one check is undecided\n"
+           L"  3   the examination could not complete (the error is on the standard error)\n"
+           L"  87  the command line is not understood\n";
+}
+
+}  // namespace qtk::companion

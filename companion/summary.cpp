@@ -1,0 +1,87 @@
+#include "companion/summary.h"
+
+#include <algorithm>
+#include <map>
+
+#include "companion/check_rows.h"
+
+namespace qtk::companion {
+namespace {
+
+std::wstring Wide(std::string_view text) { return std::wstring(text.begin(), text.end()); }
+
+// A name read from the registry may hold a line break or an escape sequence; on a console
+// it must not start a line of its own or move the cursor.
+std::wstring Printable(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c < 0x20 || c == 0x7F) c = L'?';
+    }
+    return text;
+}
+
+std::wstring Padded(std::wstring text, std::size_t width) {
+    if (text.size() < width) text.append(width - text.size(), L' ');
+    return text;
+}
+
+}  // namespace
+
+std::wstring ExaminedUserText(const UserChoice& choice) {
+    if (!choice.user.logged_on) return L"no user's settings: " + choice.unavailable_reason;
+    const std::wstring sid = ExaminedSid(choice);
+    const std::wstring& name = choice.user.name;
+    std::wstring text = L"the settings of ";
+    if (!name.empty()) {
+        text += name + (sid.empty() ? L"" : L" (" + sid + L")");
+    } else {
+        text += sid.empty() ? L"this user" : sid;
+    }
+    if (!choice.user.is_process_user) text += L", read from HKEY_USERS";
+    return text;
+}
+
+std::wstring SummaryText(const std::vector<CheckResult>& rows, const RunFacts& facts) {
+    std::wstring text = L"tkexamine " + facts.tool_version + L" on " + facts.computer_name +
+                        L": examined " + ExaminedUserText(facts.user) + L"\n";
+    std::vector<std::string> order;
+    std::map<std::string, RowCounts> groups;
+    std::size_t width = 0;
+    for (const CheckResult& row : rows) {
+        if (groups.find(row.group) == groups.end()) {
+            order.push_back(row.group);
+            width = std::max(width, row.group.size());
+        }
+        RowCounts& counts = groups[row.group];
+        switch (row.verdict) {
+            case RowVerdict::Pass: ++counts.pass; break;
+            case RowVerdict::Fail: ++counts.fail; break;
+            case RowVerdict::Undecided: ++counts.undecided; break;
+        }
+    }
+    for (const std::string& group : order) {
+        const RowCounts& counts = groups[group];
+        text += L"  " + Padded(Wide(group), width) + L"  " + std::to_wstring(counts.pass) +
+                L" pass, " + std::to_wstring(counts.fail) + L" fail, " +
+                std::to_wstring(counts.undecided) + L" undecided\n";
+    }
+    bool header = false;
+    for (const CheckResult& row : rows) {
+        if (row.verdict == RowVerdict::Pass) continue;
+        if (!header) {
+            text += L"Not passed:\n";
+            header = true;
+        }
+        text += L"  " + Padded(Wide(VerdictWord(row.verdict)), 9) + L" " + Wide(row.group) + L" " +
+                Wide(ScopeWord(row.scope)) + L" " + Printable(row.target) + L": " +
+                Printable(row.reason) + L"\n";
+    }
+    const RowCounts all = Count(rows);
+    text += L"Result: " + std::to_wstring(all.pass) + L" pass, " + std::to_wstring(all.fail) +
+            L" fail, " + std::to_wstring(all.undecided) + L" undecided";
+    text += facts.report_only ? L" (report only, C:\\tmptk\\ untouched)\n"
+            : facts.markers_written ? L" (markers written to C:\\tmptk\\)\n"
+                                    : L"\n";
+    return text;
+}
+
+}  // namespace qtk::companion

@@ -1,0 +1,487 @@
+// The companion's command line, the choice of whose settings are examined, and what the
+// run reports: rows, exit code, summary and the JSON report.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "checks/tables.h"
+#include "companion/check_rows.h"
+#include "companion/cli.h"
+#include "companion/examination.h"
+#include "companion/report_json.h"
+#include "companion/run_context.h"
+#include "companion/summary.h"
+#include "fake_registry.h"
+
+namespace qtk::companion {
+namespace {
+
+using testing::FakeRegistrySource;
+
+std::string Narrow(const std::wstring& text) { return Utf8(text); }
+
+// ---------------------------------------------------------------- command line
+
+TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
+    struct Case {
+        const char* label;
+        std::vector<std::wstring> args;
+        Options want;
+    };
+    const auto with = [](auto change) {
+        Options o;
+        change(o);
+        return o;
+    };
+    const Case cases[] = {
+        {"nothing: examine and write markers", {}, Options{}},
+        {"/?", {L"/?"}, with([](Options& o) { o.help = true; })},
+        {"-h", {L"-h"}, with([](Options& o) { o.help = true; })},
+        {"--help", {L"--help"}, with([](Options& o) { o.help = true; })},
+        {"/HELP in capitals", {L"/HELP"}, with([](Options& o) { o.help = true; })},
+        {"--version", {L"--version"}, with([](Options& o) { o.version = true; })},
+        {"/quiet /report-only", {L"/quiet", L"/report-only"},
+         with([](Options& o) { o.quiet = o.report_only = true; })},
+        {"--json to the output", {L"--json"}, with([](Options& o) { o.json = Options::Json::Stdout; })},
+        {"--json=PATH", {L"--json=C:\\reports\\x.json"}, with([](Options& o) {
+             o.json = Options::Json::Path;
+             o.json_path = L"C:\\reports\\x.json";
+         })},
+        {"/json:PATH keeps the drive's colon", {L"/json:C:\\reports"}, with([](Options& o) {
+             o.json = Options::Json::Path;
+             o.json_path = L"C:\\reports";
+         })},
+        {"/json=\\\\server\\share\\", {L"/json=\\\\srv\\share\\"}, with([](Options& o) {
+             o.json = Options::Json::Path;
+             o.json_path = L"\\\\srv\\share\\";
+         })},
+        {"--user SID as two arguments", {L"--user", L"S-1-5-21-111-222-333-1001"},
+         with([](Options& o) { o.user_sid = L"S-1-5-21-111-222-333-1001"; })},
+        {"/user=sid in lower case", {L"/user=s-1-5-18"}, with([](Options& o) { o.user_sid = L"S-1-5-18"; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ParsedCommandLine parsed = ParseCommandLine(c.args);
+        ASSERT_TRUE(parsed.options) << Narrow(parsed.error);
+        const Options& got = *parsed.options;
+        EXPECT_EQ(got.help, c.want.help);
+        EXPECT_EQ(got.version, c.want.version);
+        EXPECT_EQ(got.quiet, c.want.quiet);
+        EXPECT_EQ(got.report_only, c.want.report_only);
+        EXPECT_EQ(got.json, c.want.json);
+        EXPECT_EQ(Narrow(got.json_path), Narrow(c.want.json_path));
+        EXPECT_EQ(Narrow(got.user_sid), Narrow(c.want.user_sid));
+    }
+}
+
+TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
+    struct Case {
+        const char* label;
+        std::vector<std::wstring> args;
+    };
+    const Case cases[] = {
+        {"unknown option", {L"--frobnicate"}},
+        {"unknown slash option", {L"/x"}},
+        {"a bare word", {L"report"}},
+        {"a lone dash", {L"-"}},
+        {"a lone slash", {L"/"}},
+        {"single dash long name", {L"-help"}},
+        {"--json= with nothing", {L"--json="}},
+        {"--json twice", {L"--json", L"--json=x"}},
+        {"--user without a SID", {L"--user"}},
+        {"--user with a path in it", {L"--user", L"S-1-5-21-1\\..\\..\\x"}},
+        {"--user with a relative path", {L"--user=..\\S-1-5-18"}},
+        {"--user with letters", {L"--user", L"S-1-5-21-abc"}},
+        {"--user with an empty part", {L"--user", L"S-1-5--21"}},
+        {"--user with too few parts", {L"--user", L"S-1-5"}},
+        {"--user twice", {L"--user", L"S-1-5-18", L"--user", L"S-1-5-18"}},
+        {"a flag with a value", {L"--quiet=yes"}},
+        {"help with a value", {L"/?=1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ParsedCommandLine parsed = ParseCommandLine(c.args);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_FALSE(parsed.error.empty());
+    }
+}
+
+// ---------------------------------------------------------------- whose settings
+
+class FakeSessions : public SessionSource {
+public:
+    std::wstring process_sid = L"S-1-5-21-0-0-0-1000";
+    std::optional<std::uint32_t> console = 1;
+    long session_error = 0;
+    std::wstring session_sid = L"S-1-5-21-7-7-7-1105";
+    std::map<std::wstring, std::wstring> names{{L"S-1-5-18", L"NT AUTHORITY\\SYSTEM"},
+                                               {L"S-1-5-21-0-0-0-1000", L"PC\\support"},
+                                               {L"S-1-5-21-7-7-7-1105", L"CORP\\somchai"}};
+    std::vector<std::wstring> loaded{L"S-1-5-21-7-7-7-1105", L"S-1-5-18"};
+
+    std::wstring ProcessUserSid() override { return process_sid; }
+    std::optional<std::uint32_t> ConsoleSession() override { return console; }
+    long SessionUserSid(std::uint32_t, std::wstring* sid) override {
+        if (session_error == 0) *sid = session_sid;
+        return session_error;
+    }
+    std::wstring AccountName(const std::wstring& sid) override {
+        const auto found = names.find(sid);
+        return found == names.end() ? std::wstring() : found->second;
+    }
+    bool HiveLoaded(const std::wstring& sid) override {
+        for (const std::wstring& s : loaded) {
+            if (s == sid) return true;
+        }
+        return false;
+    }
+};
+
+TEST(ExaminedUser, IsChosenFromWhoRunsAndWhoIsAtTheConsole) {
+    struct Case {
+        const char* label;
+        void (*setup)(FakeSessions&);
+        std::wstring requested;
+        bool logged_on;
+        bool process_user;
+        std::wstring sid;  // as the report names it
+        std::wstring name;
+        std::wstring reason;
+    };
+    const auto system = [](FakeSessions& s) { s.process_sid = L"S-1-5-18"; };
+    const Case cases[] = {
+        {"a person runs it: their own settings", [](FakeSessions&) {}, L"", true, true,
+         L"S-1-5-21-0-0-0-1000", L"PC\\support", L""},
+        {"a person names themselves", [](FakeSessions&) {}, L"S-1-5-21-0-0-0-1000", true, true,
+         L"S-1-5-21-0-0-0-1000", L"PC\\support", L""},
+        {"SYSTEM with a user at the console", system, L"", true, false, L"S-1-5-21-7-7-7-1105",
+         L"CORP\\somchai", L""},
+        {"SYSTEM, no session at the console",
+         [](FakeSessions& s) {
+             s.process_sid = L"S-1-5-18";
+             s.console.reset();
+         },
+         L"", false, false, L"", L"", L"no user logged on"},
+        {"SYSTEM, a console session nobody is logged on to",
+         [](FakeSessions& s) {
+             s.process_sid = L"S-1-5-18";
+             s.session_error = kErrorNoToken;
+         },
+         L"", false, false, L"", L"", L"no user logged on"},
+        {"SYSTEM, the session's token refused",
+         [](FakeSessions& s) {
+             s.process_sid = L"S-1-5-18";
+             s.session_error = 5;
+         },
+         L"", false, false, L"", L"", L"cannot find the user at the console (error 5)"},
+        {"SYSTEM, the console user's hive not loaded",
+         [](FakeSessions& s) {
+             s.process_sid = L"S-1-5-18";
+             s.loaded.clear();
+         },
+         L"", false, false, L"", L"",
+         L"the settings of S-1-5-21-7-7-7-1105 are not loaded (the user is not logged on)"},
+        {"--user names another user", [](FakeSessions&) {}, L"S-1-5-21-7-7-7-1105", true, false,
+         L"S-1-5-21-7-7-7-1105", L"CORP\\somchai", L""},
+        {"SYSTEM with --user: that user, not the console's", system, L"S-1-5-21-7-7-7-1105", true,
+         false, L"S-1-5-21-7-7-7-1105", L"CORP\\somchai", L""},
+        {"--user of someone not logged on", [](FakeSessions&) {}, L"S-1-5-21-9-9-9-2000", false,
+         false, L"", L"", L"the settings of S-1-5-21-9-9-9-2000 are not loaded (the user is not logged on)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeSessions sessions;
+        c.setup(sessions);
+        const UserChoice choice = ChooseUser(sessions, c.requested);
+        EXPECT_EQ(choice.user.logged_on, c.logged_on);
+        EXPECT_EQ(choice.user.is_process_user, c.process_user);
+        EXPECT_EQ(choice.as_system, sessions.process_sid == L"S-1-5-18");
+        EXPECT_EQ(Narrow(choice.unavailable_reason), Narrow(c.reason));
+        if (c.logged_on) {
+            EXPECT_EQ(Narrow(ExaminedSid(choice)), Narrow(c.sid));
+            EXPECT_EQ(Narrow(choice.user.name), Narrow(c.name));
+            // SYSTEM's own settings are never the examined user's.
+            EXPECT_NE(Narrow(ExaminedSid(choice)), "S-1-5-18");
+        }
+    }
+}
+
+// Settings that make every row of the user's own column pass, and the machine's fail.
+void UserConfiguredOnly(FakeRegistrySource& r) {
+    const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    for (const TrustedSite& site : TrustedSites()) {
+        r.SetDword(Hive::CurrentUser, View::Native,
+                   settings + L"\\ZoneMap\\Domains\\" + std::wstring(site.host), L"*", 2);
+    }
+    for (const ZoneSetting& setting : ZoneSettings()) {
+        r.SetDword(Hive::CurrentUser, View::Native, settings + L"\\Zones\\2",
+                   std::to_wstring(setting.url_action), 0);
+    }
+    for (const PopupSite& site : PopupSites()) {
+        r.SetString(Hive::CurrentUser, View::Native,
+                    L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow", site.host, L"");
+    }
+    // One package only for the user, one for the machine.
+    const std::wstring uninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    r.SetString(Hive::CurrentUser, View::Native, uninstall + L"\\a", L"DisplayName",
+                SoftwarePackages()[0].display_name);
+    r.SetString(Hive::LocalMachine, View::Bits64, uninstall + L"\\b", L"DisplayName",
+                SoftwarePackages()[1].display_name);
+}
+
+TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
+    for (const bool available : {true, false}) {
+        SCOPED_TRACE(available ? "a user to examine" : "nobody logged on");
+        FakeRegistrySource fake;
+        UserConfiguredOnly(fake);
+        ExaminedUserRegistry registry(fake, available);
+        std::vector<MarkerResult> markers = ExamineWorkstation(registry);
+        if (!available) MarkUserRowsUnavailable(markers, std::wstring(kNoUserLoggedOn));
+        const std::vector<CheckResult> rows = ToCheckResults(markers, L"");
+        ASSERT_EQ(rows.size(), markers.size());
+        std::size_t user_rows = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const CheckResult& row = rows[i];
+            SCOPED_TRACE(row.id);
+            if (row.scope == RowScope::User) {
+                ++user_rows;
+                if (available) {
+                    EXPECT_EQ(row.verdict, RowVerdict::Pass) << Narrow(row.reason);
+                } else {
+                    EXPECT_EQ(row.verdict, RowVerdict::Undecided);
+                    EXPECT_EQ(Narrow(row.reason), "no user logged on");
+                    // The marker says the same: the diagnostic leaves the row at "-".
+                    EXPECT_EQ(MarkerFileBytes(markers[i].finding), "cannot look,no user logged on\r\n");
+                }
+            } else if (row.group == "software") {
+                // Installed for the machine: found either way. Installed only for a user
+                // who is not there: not decidable, and never a pass from someone else.
+                const bool machine_package = row.target == SoftwarePackages()[1].display_name;
+                if (available || machine_package) {
+                    EXPECT_EQ(row.verdict, RowVerdict::Pass) << Narrow(row.reason);
+                } else {
+                    EXPECT_EQ(row.verdict, RowVerdict::Undecided) << Narrow(row.reason);
+                    EXPECT_NE(row.reason.find(L"no user logged on"), std::wstring::npos);
+                }
+            } else {
+                EXPECT_EQ(row.verdict, RowVerdict::Fail) << Narrow(row.reason);
+            }
+        }
+        EXPECT_EQ(user_rows, TrustedSites().size() + ZoneSettings().size() + PopupSites().size());
+        EXPECT_EQ(fake.open_handles, 0);
+    }
+}
+
+// ---------------------------------------------------------------- rows and exit codes
+
+CheckResult Row(std::string group, RowVerdict verdict, std::wstring target = L"t",
+                RowScope scope = RowScope::Machine) {
+    CheckResult row;
+    row.group = group;
+    row.id = group + ".machine." + Narrow(target);
+    row.scope = scope;
+    row.target = std::move(target);
+    row.verdict = verdict;
+    row.reason = L"because";
+    return row;
+}
+
+TEST(ExitCode, FailOutranksUndecidedWhichOutranksPass) {
+    using V = RowVerdict;
+    struct Case {
+        const char* label;
+        std::vector<V> verdicts;
+        int want;
+    };
+    const Case cases[] = {
+        {"all passed", {V::Pass, V::Pass}, 0},
+        {"one failed", {V::Pass, V::Fail}, 1},
+        {"one undecided", {V::Undecided, V::Pass}, 2},
+        {"failed and undecided", {V::Undecided, V::Fail, V::Undecided}, 1},
+        {"only undecided", {V::Undecided}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<CheckResult> rows;
+        for (const V v : c.verdicts) rows.push_back(Row("g", v));
+        EXPECT_EQ(ExitCodeFor(rows), c.want);
+    }
+}
+
+TEST(CheckRows, EveryMarkerRowHasAUniqueStableIdAndItsPlace) {
+    FakeRegistrySource fake;
+    UserConfiguredOnly(fake);
+    const std::vector<MarkerResult> markers = ExamineWorkstation(fake);
+    const std::vector<CheckResult> rows = ToCheckResults(markers, L"HKU\\S-1-5-21-7-7-7-1105");
+    std::map<std::string, int> ids;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const CheckResult& row = rows[i];
+        SCOPED_TRACE(row.id);
+        EXPECT_EQ(++ids[row.id], 1) << "duplicate id";
+        EXPECT_NE(row.group, "markers") << "a marker the tables do not name";
+        EXPECT_EQ(row.id.rfind(row.group + (row.scope == RowScope::User ? ".user." : ".machine."), 0), 0u);
+        for (const char c : row.id) EXPECT_TRUE(c > 0x20 && c < 0x7F) << row.id;
+        ASSERT_EQ(row.details.size(), 1u);
+        EXPECT_EQ(Narrow(row.details[0].second), Narrow(std::wstring(markers[i].marker)));
+        if (row.verdict == RowVerdict::Pass) {
+            EXPECT_FALSE(row.place.empty()) << "a pass names the place that decided";
+        }
+        // Read from another user's hive: no place claims to be HKCU.
+        EXPECT_EQ(row.place.find(L"HKCU\\"), std::wstring::npos) << Narrow(row.place);
+    }
+    // Spot checks of what a fleet's scripts key on.
+    EXPECT_EQ(ids.count("trusted_sites.user.https:tesk.qrn.example"), 1u);
+    EXPECT_EQ(ids.count("trusted_sites.machine.https:*.qrn.example"), 1u);
+    EXPECT_EQ(ids.count("zone_scripting.user.1400"), 1u);
+    EXPECT_EQ(ids.count("popup_allowed.user.tesk.qrn.example"), 1u);
+    const auto tesk = std::find_if(rows.begin(), rows.end(), [](const CheckResult& r) {
+        return r.id == "trusted_sites.user.https:tesk.qrn.example";
+    });
+    ASSERT_NE(tesk, rows.end());
+    EXPECT_EQ(Narrow(tesk->place),
+              "HKU\\S-1-5-21-7-7-7-1105\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+              "Settings\\ZoneMap\\Domains\\tesk.qrn.example value *");
+}
+
+// ---------------------------------------------------------------- summary
+
+RunFacts Facts() {
+    RunFacts facts;
+    facts.tool_version = L"1.2.3";
+    facts.computer_name = L"PC-01";
+    facts.os_version = L"10.0.19045.4291";
+    facts.user.process_sid = L"S-1-5-18";
+    facts.user.as_system = true;
+    facts.user.user.is_process_user = false;
+    facts.user.user.sid = L"S-1-5-21-7-7-7-1105";
+    facts.user.user.name = L"CORP\\somchai";
+    facts.started_utc = "2026-12-07T12:00:00.000Z";
+    facts.duration_seconds = 0.25;
+    facts.session_id = 1;
+    return facts;
+}
+
+TEST(Summary, CountsEachGroupAndListsWhatDidNotPass) {
+    std::vector<CheckResult> rows = {
+        Row("trusted_sites", RowVerdict::Pass, L"https://a"),
+        Row("trusted_sites", RowVerdict::Fail, L"https://b"),
+        Row("software", RowVerdict::Pass, L"Client"),
+        // A group from another examination, appended by its module.
+        Row("token", RowVerdict::Undecided, L"reader\r\n\x1b[2Jspoof"),
+        Row("trusted_sites", RowVerdict::Undecided, L"https://c"),
+    };
+    const std::string text = Narrow(SummaryText(rows, Facts()));
+    SCOPED_TRACE(text);
+    EXPECT_NE(text.find("CORP\\somchai (S-1-5-21-7-7-7-1105)"), std::string::npos);
+    EXPECT_NE(text.find("trusted_sites  1 pass, 1 fail, 1 undecided"), std::string::npos);
+    EXPECT_NE(text.find("software       1 pass, 0 fail, 0 undecided"), std::string::npos);
+    EXPECT_NE(text.find("token          0 pass, 0 fail, 1 undecided"), std::string::npos);
+    // Groups in the order they first appear.
+    EXPECT_LT(text.find("trusted_sites  "), text.find("software  "));
+    EXPECT_LT(text.find("software  "), text.find("token  "));
+    EXPECT_NE(text.find("fail      trusted_sites machine https://b: because"), std::string::npos);
+    EXPECT_NE(text.find("undecided trusted_sites machine https://c: because"), std::string::npos);
+    EXPECT_EQ(text.find("https://a"), std::string::npos) << "passing rows are only counted";
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << "a name cannot drive the console";
+    EXPECT_NE(text.find("reader???[2Jspoof"), std::string::npos);
+    EXPECT_NE(text.find("Result: 2 pass, 1 fail, 2 undecided"), std::string::npos);
+
+    RunFacts nobody = Facts();
+    nobody.user.user.logged_on = false;
+    nobody.user.unavailable_reason = L"no user logged on";
+    EXPECT_NE(Narrow(SummaryText(rows, nobody)).find("no user's settings: no user logged on"),
+              std::string::npos);
+}
+
+// ---------------------------------------------------------------- JSON report
+
+TEST(JsonReport, NamesWithOddCharactersRoundTrip) {
+    const std::vector<std::pair<const char*, std::wstring>> names = {
+        {"quotes and backslashes", L"a \"quoted\" \\name\\"},
+        {"control characters", std::wstring(L"tab\there\x01\x1f") + L"\r\nnext"},
+        {"Thai host", L"\x0e17\x0e14\x0e2a\x0e2d\x0e1a.example"},
+        {"beyond the BMP", L"\U0001F511 key"},
+        {"a NUL inside", std::wstring(L"before") + L'\0' + L"after"},
+    };
+    for (const auto& [label, name] : names) {
+        SCOPED_TRACE(label);
+        std::vector<CheckResult> rows = {Row("trusted_sites", RowVerdict::Fail, name)};
+        rows[0].details.emplace_back("reader", name);
+        RunFacts facts = Facts();
+        facts.computer_name = name;
+        const nlohmann::json report = nlohmann::json::parse(ReportJson(rows, facts, 1, std::nullopt));
+        EXPECT_EQ(report["computer_name"].get<std::string>(), Utf8(name));
+        EXPECT_EQ(report["checks"][0]["target"].get<std::string>(), Utf8(name));
+        EXPECT_EQ(report["checks"][0]["details"]["reader"].get<std::string>(), Utf8(name));
+    }
+    // UTF-8 cannot carry half a surrogate pair: it becomes U+FFFD, and the report stays
+    // valid JSON.
+    std::wstring broken = L"x";
+    broken += static_cast<wchar_t>(0xD800);
+    broken += L"y";
+    RunFacts facts = Facts();
+    facts.computer_name = broken;
+    const nlohmann::json report = nlohmann::json::parse(ReportJson({}, facts, 0, std::nullopt));
+    EXPECT_EQ(report["computer_name"].get<std::string>(), "x\xEF\xBF\xBDy");
+}
+
+TEST(JsonReport, StatesTheRunAndEveryRow) {
+    std::vector<CheckResult> rows = {Row("trusted_sites", RowVerdict::Pass, L"https://a", RowScope::User),
+                                     Row("token", RowVerdict::Undecided, L"reader 1")};
+    rows[0].place = L"HKU\\S-1-5-21-7-7-7-1105\\Software\\x value https";
+    rows[1].details = {{"atr", L"3B 8F"}, {"state", L"absent"}};
+    RunFacts facts = Facts();
+    facts.report_only = true;
+    const ReportError error{Failure{5, L"Cannot write the report", L"C:\\r.json"}, L"Access is denied."};
+    const nlohmann::json r = nlohmann::json::parse(ReportJson(rows, facts, 3, error));
+    EXPECT_EQ(r["schema_version"], kReportSchemaVersion);
+    EXPECT_EQ(r["tool"]["version"], "1.2.3");
+    EXPECT_EQ(r["os_version"], "10.0.19045.4291");
+    EXPECT_EQ(r["run_context"]["examined_user"]["sid"], "S-1-5-21-7-7-7-1105");
+    EXPECT_EQ(r["run_context"]["examined_user"]["name"], "CORP\\somchai");
+    EXPECT_EQ(r["run_context"]["as_system"], true);
+    EXPECT_EQ(r["run_context"]["process_user"]["sid"], "S-1-5-18");
+    EXPECT_EQ(r["run_context"]["session_id"], 1);
+    EXPECT_EQ(r["started_utc"], "2026-12-07T12:00:00.000Z");
+    EXPECT_EQ(r["exit_code"], 3);
+    EXPECT_EQ(r["report_only"], true);
+    EXPECT_EQ(r["counts"]["pass"], 1);
+    EXPECT_EQ(r["counts"]["undecided"], 1);
+    EXPECT_EQ(r["error"]["code"], 5);
+    EXPECT_EQ(r["error"]["subject"], "C:\\r.json");
+    ASSERT_EQ(r["checks"].size(), 2u);
+    EXPECT_EQ(r["checks"][0]["scope"], "user");
+    EXPECT_EQ(r["checks"][0]["verdict"], "pass");
+    EXPECT_EQ(r["checks"][0]["place"], rows[0].place.empty() ? "" : Utf8(rows[0].place));
+    EXPECT_EQ(r["checks"][1]["verdict"], "undecided");
+    EXPECT_EQ(r["checks"][1]["details"]["atr"], "3B 8F");
+    EXPECT_EQ(r["checks"][1]["details"]["state"], "absent");
+
+    // Nobody to examine, nothing known of the OS: nulls, not empty strings.
+    facts.os_version.clear();
+    facts.session_id.reset();
+    facts.user.user = ExaminedUser{false, false, L"", L""};
+    facts.user.unavailable_reason = L"no user logged on";
+    const nlohmann::json n = nlohmann::json::parse(ReportJson(rows, facts, 2, std::nullopt));
+    EXPECT_TRUE(n["os_version"].is_null());
+    EXPECT_TRUE(n["run_context"]["session_id"].is_null());
+    EXPECT_TRUE(n["run_context"]["examined_user"]["sid"].is_null());
+    EXPECT_EQ(n["run_context"]["examined_user"]["logged_on"], false);
+    EXPECT_EQ(n["run_context"]["examined_user"]["unavailable_reason"], "no user logged on");
+    EXPECT_TRUE(n["error"].is_null());
+}
+
+TEST(JsonReport, AFolderCollectsOneFilePerComputer) {
+    EXPECT_EQ(Narrow(ReportFileInFolder(L"\\\\srv\\fleet", L"PC-01")), "\\\\srv\\fleet\\PC-01.json");
+    EXPECT_EQ(Narrow(ReportFileInFolder(L"C:\\r\\", L"PC-01")), "C:\\r\\PC-01.json");
+    EXPECT_EQ(Narrow(ReportFileInFolder(L"C:\\r", L"a\\..\\b:c")), "C:\\r\\a_.._b_c.json");
+    EXPECT_EQ(Narrow(ReportFileInFolder(L"C:\\r", L"")), "C:\\r\\unknown.json");
+}
+
+}  // namespace
+}  // namespace qtk::companion
