@@ -1,16 +1,17 @@
-# qtk_windows_program(<name> DESCRIPTION <text> ASSEMBLY <manifest name>
+# qtk_windows_program(<name> [CONSOLE] DESCRIPTION <text> ASSEMBLY <manifest name>
 #                     SOURCES <file>... [LIBRARIES <lib>...])
 #
 # One Windows program of the kit: icon, version information (from project(VERSION)), the
 # manifest, the hardening flags and static linking all come from here, so a program's own
 # CMake file names only its sources and libraries. Release builds are stripped: the
-# shipped file carries no debug sections.
+# shipped file carries no debug sections. CONSOLE makes a console-subsystem program
+# (wmain) instead of a window program (wWinMain).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(QTK_PROGRAM_TEMPLATES ${CMAKE_CURRENT_LIST_DIR})
 
 function(qtk_windows_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "DESCRIPTION;ASSEMBLY" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "CONSOLE" "DESCRIPTION;ASSEMBLY" "SOURCES;LIBRARIES")
   set(QTK_PROGRAM_NAME ${name})
   set(QTK_PROGRAM_DESCRIPTION ${ARG_DESCRIPTION})
   set(QTK_PROGRAM_ASSEMBLY ${ARG_ASSEMBLY})
@@ -28,7 +29,11 @@ function(qtk_windows_program name)
   set_source_files_properties(${rc} PROPERTIES
     OBJECT_DEPENDS "${QTK_PROGRAM_ICON};${QTK_PROGRAM_MANIFEST}")
 
-  add_executable(${name} WIN32 ${ARG_SOURCES} ${rc})
+  set(subsystem WIN32)
+  if(ARG_CONSOLE)
+    set(subsystem "")
+  endif()
+  add_executable(${name} ${subsystem} ${ARG_SOURCES} ${rc})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
   target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                              _WIN32_WINNT=0x0601)

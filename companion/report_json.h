@@ -9,7 +9,7 @@
 
 #include "companion/check_result.h"
 #include "companion/run_context.h"
-#include "platform/seam.h"
+#include "platform/failure.h"
 
 namespace qtk::companion {
 

@@ -2,23 +2,34 @@
 
 #include <windows.h>
 
+#include <exception>
+#include <new>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "checks/contract.h"
+#include "companion/check_rows.h"
+#include "companion/cli.h"
 #include "companion/examination.h"
 #include "companion/output_writer.h"
+#include "companion/report_json.h"
+#include "companion/run_context.h"
+#include "companion/summary.h"
 #include "companion/win32/secure_directory.h"
+#include "companion/win32/win32_console.h"
 #include "companion/win32/win32_output.h"
 #include "companion/win32/win32_registry.h"
+#include "companion/win32/win32_user.h"
 #include "platform/win32/program.h"
 #include "platform/win32/win32_platform.h"
+
+#ifndef QTK_VERSION
+#error "QTK_VERSION comes from the project's version in CMake"
+#endif
 
 namespace qtk::companion::win32 {
 namespace {
 
-constexpr wchar_t kTitle[] = L"QUORIN Token Key Check - examination";
+constexpr wchar_t kVersion[] = L"" QTK_VERSION;
 
 // The version the system really runs: RtlGetVersion is not subject to the compatibility
 // shims that make GetVersionEx report an older Windows to an unmanifested program.
@@ -33,76 +44,159 @@ std::optional<OsVersion> QueryOsVersion(RegistrySource& registry) {
     info.dwOSVersionInfoSize = sizeof info;
     if (get_version(&info) != 0 || info.dwMajorVersion == 0) return std::nullopt;
     return OsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
-                                ReadUpdateRevision(registry)};
+                     ReadUpdateRevision(registry)};
 }
 
-void WriteToConsole(const std::wstring& text) {
-    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    bool attached = false;
-    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
-        // A GUI program started from a console window has no handles of its own.
-        if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-        attached = true;
-        error = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-        if (error == INVALID_HANDLE_VALUE) {
-            FreeConsole();
-            return;
-        }
-    }
-    const std::wstring line = L"tkexamine: " + text + L"\r\n";
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (GetConsoleMode(error, &mode)) {
-        WriteConsoleW(error, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
-    } else {
-        const UINT page = GetConsoleOutputCP() ? GetConsoleOutputCP() : CP_ACP;
-        const int size = WideCharToMultiByte(page, 0, line.c_str(), static_cast<int>(line.size()),
-                                             nullptr, 0, nullptr, nullptr);
-        if (size > 0) {
-            std::string bytes(static_cast<std::size_t>(size), '\0');
-            WideCharToMultiByte(page, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(),
-                                size, nullptr, nullptr);
-            WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        }
-    }
-    if (attached) {
-        CloseHandle(error);
-        FreeConsole();
-    }
+std::wstring VersionText(const std::optional<OsVersion>& version) {
+    if (!version) return {};
+    std::wstring text = std::to_wstring(version->major) + L"." + std::to_wstring(version->minor) +
+                        L"." + std::to_wstring(version->build);
+    if (version->update_revision) text += L"." + std::to_wstring(*version->update_revision);
+    return text;
+}
+
+std::string NowUtc() {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return IsoUtc(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                  now.wMilliseconds);
 }
 
 std::wstring DirectoryPath() {
-    // The directory of the contract, without its trailing separator.
-    std::wstring path(qtk::kMarkerDirectory);
+    std::wstring path(kMarkerDirectory);
     while (!path.empty() && path.back() == L'\\') path.pop_back();
     return path;
 }
 
-}  // namespace
-
-void ReportFailure(const Failure& failure) {
-    const std::wstring description = qtk::win32::DescribeError(failure.code);
-    WriteToConsole(failure.action + (failure.subject.empty() ? L"" : L": " + failure.subject) +
-                   L" (error " + std::to_wstring(failure.code) + L": " + description + L")");
-    const std::wstring text =
-        qtk::win32::ErrorReportText(failure) +
-        L"\r\n\r\nThe diagnostic would not show a true picture of this workstation; "
-        L"it is not started.";
-    MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+// "tkexamine: Cannot write the file: C:\tmptk\x.txt (error 5: Access is denied.)"
+void PrintError(const ReportError& error) {
+    std::wstring line = L"tkexamine: " + error.failure.action;
+    if (!error.failure.subject.empty()) line += L": " + error.failure.subject;
+    line += L" (error " + std::to_wstring(error.failure.code) + L": " + error.description + L")\n";
+    WriteText(STD_ERROR_HANDLE, line);
 }
 
-int Examine() {
+ReportError Describe(const Failure& failure) {
+    return ReportError{failure, qtk::win32::DescribeError(failure.code)};
+}
+
+struct Examined {
+    std::vector<CheckResult> rows;
+    std::optional<ReportError> error;
+};
+
+// The examination and, unless only a report is wanted, the markers. A failure to write
+// them still leaves the rows for the report.
+Examined Examine(const Options& options, RunFacts& facts) {
+    Examined result;
     // Refuse an unsafe directory before spending any time on the examination.
-    const SecureDirectory directory(DirectoryPath());
-    Win32RegistrySource registry;
-    const std::vector<MarkerResult> results = ExamineWorkstation(registry);
-    const std::vector<OutputFile> plan = PlanOutput(results, QueryOsVersion(registry));
-    Win32OutputFiles files;
-    if (const std::optional<Failure> failure = WriteAll(files, plan, GetCurrentProcessId())) {
-        throw *failure;
+    std::optional<SecureDirectory> directory;
+    if (!options.report_only) {
+        try {
+            directory.emplace(DirectoryPath());
+        } catch (const Failure& failure) {
+            result.error = Describe(failure);
+        }
     }
-    return 0;
+    const UserChoice& user = facts.user;
+    Win32RegistrySource system(user.user.is_process_user ? std::wstring() : user.user.sid);
+    ExaminedUserRegistry registry(system, user.user.logged_on);
+    std::vector<MarkerResult> markers = ExamineWorkstation(registry);
+    if (!user.user.logged_on) MarkUserRowsUnavailable(markers, user.unavailable_reason);
+    const std::optional<OsVersion> version = QueryOsVersion(system);
+    facts.os_version = VersionText(version);
+    result.rows = ToCheckResults(
+        markers, user.user.is_process_user || !user.user.logged_on ? std::wstring()
+                                                                    : L"HKU\\" + user.user.sid);
+    if (directory && !result.error) {
+        Win32OutputFiles files;
+        if (const std::optional<Failure> failure =
+                WriteAll(files, PlanOutput(markers, version), GetCurrentProcessId())) {
+            result.error = Describe(*failure);
+        } else {
+            facts.markers_written = true;
+        }
+    }
+    return result;
+}
+
+int Run(const Options& options) {
+    const ULONGLONG started = GetTickCount64();
+    RunFacts facts;
+    facts.tool_version = kVersion;
+    facts.started_utc = NowUtc();
+    facts.report_only = options.report_only;
+    facts.computer_name = ComputerName();
+    facts.elevated = ProcessIsElevated();
+    facts.session_id = ProcessSession();
+    {
+        Win32Sessions sessions;
+        facts.user = ChooseUser(sessions, options.user_sid);
+    }
+
+    Examined examined;
+    try {
+        examined = Examine(options, facts);
+    } catch (const Failure& failure) {
+        examined.error = Describe(failure);
+    }
+    facts.duration_seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
+    int code = examined.error ? exit_code::kCouldNotComplete : ExitCodeFor(examined.rows);
+    if (examined.error) PrintError(*examined.error);
+
+    if (options.json == Options::Json::Stdout) {
+        if (!WriteBytes(STD_OUTPUT_HANDLE, ReportJson(examined.rows, facts, code, examined.error))) {
+            PrintError(Describe(Failure{GetLastError(), L"Cannot write the report", L"the standard output"}));
+            code = exit_code::kCouldNotComplete;
+        }
+    } else if (options.json == Options::Json::Path) {
+        const std::wstring path = IsFolder(options.json_path)
+                                      ? ReportFileInFolder(options.json_path, facts.computer_name)
+                                      : options.json_path;
+        if (const std::optional<Failure> failure =
+                ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error))) {
+            PrintError(Describe(*failure));
+            code = exit_code::kCouldNotComplete;
+        }
+    }
+    if (!options.quiet) {
+        // With the report on the standard output, the summary keeps out of its way.
+        WriteText(options.json == Options::Json::Stdout ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE,
+                  SummaryText(examined.rows, facts));
+    }
+    return code;
+}
+
+}  // namespace
+
+void ReportFailure(const Failure& failure) { PrintError(Describe(failure)); }
+
+int Examine(const std::vector<std::wstring>& args) {
+    try {
+        const ParsedCommandLine parsed = ParseCommandLine(args);
+        if (!parsed.options) {
+            WriteText(STD_ERROR_HANDLE, L"tkexamine: " + parsed.error + L"\n\n" + UsageText());
+            return exit_code::kBadCommandLine;
+        }
+        if (parsed.options->help) {
+            WriteText(STD_OUTPUT_HANDLE, UsageText());
+            return exit_code::kAllPassed;
+        }
+        if (parsed.options->version) {
+            WriteText(STD_OUTPUT_HANDLE, std::wstring(L"tkexamine ") + kVersion + L"\n");
+            return exit_code::kAllPassed;
+        }
+        return Run(*parsed.options);
+    } catch (const Failure& failure) {
+        // The program shell would end with the error number; automation reads 3 for
+        // "could not complete", whatever the error.
+        ReportFailure(failure);
+    } catch (const std::bad_alloc&) {
+        ReportFailure(Failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""});
+    } catch (const std::exception&) {
+        ReportFailure(Failure{ERROR_INTERNAL_ERROR, L"Internal error", L""});
+    }
+    return exit_code::kCouldNotComplete;
 }
 
 }  // namespace qtk::companion::win32

@@ -1,16 +1,20 @@
 // tkexamine's work and how it reports a failure, for the program shell to run.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/failure.h"
 
 namespace qtk::companion::win32 {
 
-// Examines this workstation and leaves in the marker directory what the diagnostic reads.
-// Returns 0 once every file is in place; throws Failure otherwise.
-int Examine();
+// One run from its command line (the arguments after the program's name) to its exit
+// code (see companion/cli.h). Every failure is reported on the standard error, and in the
+// report when one is asked for, and ends the run with 3.
+int Examine(const std::vector<std::wstring>& args);
 
-// One message box and, when there is a console, one line on it: the file or directory,
-// the Windows error and its system description.
+// One line on the standard error: what was being done, to what, the Windows error and its
+// system description. Never a window: nothing may block an unattended run.
 void ReportFailure(const Failure& failure);
 
 }  // namespace qtk::companion::win32

@@ -1,13 +1,17 @@
-// tkexamine: examines this workstation and leaves in C:\tmptk\ what the diagnostic reads,
-// then ends. No window, no command line, no configuration: exit code 0 when every file was
-// written; otherwise one message box (and a line on the console, if there is one) naming
-// the file or directory and the Windows error with its system description.
+// tkexamine: examines this workstation, leaves in C:\tmptk\ what the diagnostic reads,
+// prints a summary and, when asked, a JSON report. A console program that never opens a
+// window or a message box, so that nothing can block an unattended run; the exit code
+// says how the examination came out (see companion/cli.h and docs/tkexamine.md).
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 #include "companion/win32/examine.h"
 #include "platform/win32/program.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return qtk::win32::RunProgram(qtk::companion::win32::Examine,
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    return qtk::win32::RunProgram([&args] { return qtk::companion::win32::Examine(args); },
                                   qtk::companion::win32::ReportFailure);
 }

@@ -33,9 +33,13 @@ long Win32RegistrySource::OpenKey(Hive hive, std::wstring_view path, View view, 
     if (view == View::Bits64) access |= KEY_WOW64_64KEY;
     if (view == View::Bits32) access |= KEY_WOW64_32KEY;
     HKEY opened = nullptr;
-    const LONG result =
-        RegOpenKeyExW(hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                      std::wstring(path).c_str(), 0, access, &opened);
+    HKEY root = hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    std::wstring full(path);
+    if (hive == Hive::CurrentUser && !user_sid_.empty()) {
+        root = HKEY_USERS;
+        full = user_sid_ + L"\\" + full;
+    }
+    const LONG result = RegOpenKeyExW(root, full.c_str(), 0, access, &opened);
     if (result == ERROR_SUCCESS) *key = reinterpret_cast<KeyHandle>(opened);
     return result;
 }

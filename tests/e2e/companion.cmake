@@ -7,20 +7,21 @@ target_compile_options(tkaclprobe PRIVATE -municode)
 target_link_options(tkaclprobe PRIVATE -municode -static)
 target_link_libraries(tkaclprobe PRIVATE advapi32)
 
-# Hardened like the diagnostic: the bench's check of the file applies as it is.
+# Hardened like the diagnostic, but a console program.
 add_test(NAME e2e.companion_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
-          $<TARGET_FILE:tkexamine> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P})
+          $<TARGET_FILE:tkexamine> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P} console)
 set_tests_properties(e2e.companion_binary PROPERTIES TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  foreach(case examine directory run_check)
+  foreach(case cli examine directory run_check)
     add_test(NAME e2e.companion_${case}
       COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_${case}.sh
               $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
               ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_${case}
-              $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit)
+              $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
+              ${PROJECT_SOURCE_DIR}/docs/report.schema.json ${PROJECT_VERSION})
     set_tests_properties(e2e.companion_${case} PROPERTIES
       FIXTURES_REQUIRED qtk_wine_template
       TIMEOUT 150

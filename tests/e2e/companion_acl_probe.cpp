@@ -125,6 +125,21 @@ int LockKey(const wchar_t* hive, const wchar_t* path) {
     return 0;
 }
 
+// Holds PATH open without sharing until its standard input ends, so that nothing can
+// replace or delete the file meanwhile; says "held" once it has it.
+int Hold(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("CreateFileW", GetLastError());
+    std::printf("held\t%s\n", Utf8(path).c_str());
+    std::fflush(stdout);
+    char buffer[64];
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    }
+    CloseHandle(file);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -133,6 +148,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"open-to-everyone") return OpenToEveryone(argv[2]);
     if (argc == 4 && std::wstring(argv[1]) == L"set") return SetList(argv[2], argv[3]);
     if (argc == 4 && std::wstring(argv[1]) == L"lock-key") return LockKey(argv[2], argv[3]);
-    std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | set PATH SDDL | lock-key HIVE PATH\n");
+    if (argc == 3 && std::wstring(argv[1]) == L"hold") return Hold(argv[2]);
+    std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | set PATH SDDL"
+                " | lock-key HIVE PATH | hold PATH\n");
     return 2;
 }

@@ -13,6 +13,8 @@ COMPANION_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 COMPANION_EXE=$(realpath "${CASE_ARGS[0]:?tkexamine.exe}")
 COMPANION_ACL_PROBE=$(realpath "${CASE_ARGS[1]:?tkaclprobe.exe}")
 COMPANION_KIT=$(realpath -m "${CASE_ARGS[2]:?kit directory}")
+COMPANION_SCHEMA=$(realpath "${CASE_ARGS[3]:?report schema}")
+COMPANION_VERSION=${CASE_ARGS[4]:?version}
 
 # companion_import REGFILE: a .reg file into the prefix's registry, in one process.
 companion_import() {
@@ -32,6 +34,64 @@ companion_examine() {
     COMPANION_STATUS=0
     timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
         COMPANION_STATUS=$?
+}
+
+# companion_run NAME ARG...: runs tkexamine with ARGs; its standard output lands in
+# NAME.out, its standard error in NAME.err, its exit code in COMPANION_STATUS.
+companion_run() {
+    local name=$1
+    shift
+    COMPANION_STATUS=0
+    qtk_wine --version >/dev/null
+    timeout 60 wine "$COMPANION_EXE" "$@" >"$name.out" 2>"$name.err" </dev/null ||
+        COMPANION_STATUS=$?
+}
+
+# companion_validate REPORT...: each report is valid against docs/report.schema.json and
+# its counts and exit code agree with its rows.
+companion_validate() {
+    python3 "$COMPANION_DIR/validate_report.py" "$COMPANION_SCHEMA" "$@" || bench_fail "report(s) not valid: $*"
+}
+
+# companion_row REPORT ID FIELD: one field of one row ("-" when there is no such row).
+companion_row() {
+    python3 - "$@" <<'PY'
+import json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+rows = [r for r in report["checks"] if r["id"] == sys.argv[2]]
+print(rows[0][sys.argv[3]] if rows else "-")
+PY
+}
+
+# companion_report_field REPORT PATH.TO.FIELD: a value of the report, JSON-encoded.
+companion_report_field() {
+    python3 -c 'import json, sys
+value = json.load(open(sys.argv[1], encoding="utf-8"))
+for part in sys.argv[2].split("."):
+    value = value[part]
+print(json.dumps(value, ensure_ascii=False))' "$@"
+}
+
+# companion_check_report_markers REPORT: every row's verdict is what its marker file says
+# (ok -> pass, fail -> fail, cannot look -> undecided).
+companion_check_report_markers() {
+    local out
+    out=$(python3 - "$1" "$WINEPREFIX/drive_c" <<'PY'
+import json, os, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+words = {"ok": "pass", "fail": "fail", "cannot look": "undecided"}
+wrong = 0
+for row in report["checks"]:
+    marker = row["details"]["marker"]
+    path = os.path.join(sys.argv[2], marker[3:].replace("\\", "/"))
+    first = open(path, "rb").read().decode("ascii").split("\r\n")[0].split(",")[0]
+    if words.get(first) != row["verdict"]:
+        print(f"{row['id']}: report says {row['verdict']}, {marker} says {first}")
+        wrong += 1
+print(f"{len(report['checks'])} rows, {wrong} disagree")
+PY
+    ) || bench_fail "cannot compare the report with the markers: $out"
+    if [[ $out == *" 0 disagree" ]]; then echo "ok: report and markers agree ($out)"; else bench_fail "$out"; fi
 }
 
 # The SIDs an access list (SDDL, as tkaclprobe shows it) lets write, other than the

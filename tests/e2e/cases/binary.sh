@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The shipped file itself: hardened (ASLR with high entropy, DEP), a GUI program, linked
-# statically so that it loads only DLLs from the system, and restricting its own DLL
-# search path before anything else, in a way that still starts on Windows 7.
+# The shipped file itself: hardened (ASLR with high entropy, DEP), a GUI program (or a
+# console one, when the fourth argument says so), linked statically so that it loads only
+# DLLs from the system, and restricting its own DLL search path before anything else, in a
+# way that still starts on Windows 7.
 set -euo pipefail
 exe=${1:?tkcheck.exe}
 objdump=${2:?objdump}
 pointer_size=${3:-8}
+subsystem=${4:-gui}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -20,10 +22,13 @@ for flag in "${wanted[@]}"; do
     if grep -qx "$flag" <<<"$flags"; then echo "ok: $flag"; else fail "DllCharacteristics lacks $flag"; fi
 done
 
-if grep -qE '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers"; then
-    echo "ok: GUI subsystem"
+# 2: Windows GUI, 3: Windows console (IMAGE_SUBSYSTEM_WINDOWS_CUI).
+want_subsystem=2
+[[ $subsystem == console ]] && want_subsystem=3
+if grep -qE "^Subsystem[[:space:]]+0+${want_subsystem}[[:space:]]" <<<"$headers"; then
+    echo "ok: $subsystem subsystem"
 else
-    fail "not a Windows GUI program: $(grep '^Subsystem' <<<"$headers")"
+    fail "not a Windows $subsystem program: $(grep '^Subsystem' <<<"$headers")"
 fi
 
 # Only DLLs that every Windows has; a MinGW runtime DLL (libstdc++, libgcc,
