@@ -13,7 +13,7 @@ SAM=software.machine.safenet_authentication_manager_client_8.0_sp2
 
 bench_prepare 96
 companion_import "$COMPANION_DIR/companion_registry_a.reg"
-tmptk=$(bench_tmptk '')
+tmptk=$(qtk_tmptk_path '')
 
 # ---- asking for help or the version examines nothing
 for option in /? -h --help; do

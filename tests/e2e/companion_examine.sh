@@ -13,9 +13,11 @@ rm -rf "$(qtk_tmptk_path '')"
 companion_import "$COMPANION_DIR/companion_registry_a.reg"
 
 # ---- first examination
-companion_examine
-bench_expect "exit code of the first examination" "$COMPANION_STATUS" 0
+companion_examine '--json=C:\first.json'
+bench_expect "exit code of the first examination (rows fail)" "$COMPANION_STATUS" 1
 companion_check_markers "$COMPANION_DIR/companion_expected_a.tsv"
+companion_validate "$WINEPREFIX/drive_c/first.json"
+companion_check_report_markers "$WINEPREFIX/drive_c/first.json"
 companion_check_version_file
 bench_expect_true "the clean-up script is left beside them" test -s "$(qtk_tmptk_path rundelay.bat)"
 bench_expect "files other than its own in C:\\tmptk" \
@@ -41,9 +43,11 @@ bench_expect_true "C:\\tmptk itself stays" test -d "$(qtk_tmptk_path '')"
 companion_import "$COMPANION_DIR/companion_registry_b.reg"
 companion_lock_key HKLM 'Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains\qrn.example\sandrel'
 companion_lock_key HKCU 'Software\Microsoft\Windows\CurrentVersion\Uninstall'
-companion_examine
-bench_expect "exit code of the second examination" "$COMPANION_STATUS" 0
+companion_examine '--json=C:\second.json'
+bench_expect "exit code of the second examination (rows fail)" "$COMPANION_STATUS" 1
 companion_check_markers "$COMPANION_DIR/companion_expected_b.tsv"
+companion_validate "$WINEPREFIX/drive_c/second.json"
+companion_check_report_markers "$WINEPREFIX/drive_c/second.json"
 bench_expect_true "a locked key is named in its marker" \
     grep -q '^cannot look,access denied (error 5) reading HKLM\\.*\\qrn.example\\sandrel' \
     "$(qtk_tmptk_path mwww_sandrel.txt)"

@@ -29,10 +29,11 @@ companion_lock_key() {
         qtk_die "cannot lock $1\\$2: $out"
 }
 
-# companion_examine: runs tkexamine and waits for it; COMPANION_STATUS is its exit code.
+# companion_examine [ARG...]: runs tkexamine and waits for it; COMPANION_STATUS is its
+# exit code.
 companion_examine() {
     COMPANION_STATUS=0
-    timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+    timeout 60 wine "$COMPANION_EXE" "$@" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
         COMPANION_STATUS=$?
 }
 

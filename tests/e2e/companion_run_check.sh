@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The one-click entry point as handed out: run-check.cmd beside the two programs. When the
-# examination succeeds the diagnostic comes up showing it; when it fails the examination
-# says why and the diagnostic is not started.
+# examination completes (whatever its rows say) the diagnostic comes up showing it; when it
+# cannot complete, the examination says why on the console, the script pauses so that a
+# person can read it, and the diagnostic is not started.
 source "$(dirname "$0")/companion_lib.sh" "$@"
 
-# run_check NAME: starts the kit's run-check.cmd through cmd, as a double-click would.
+# run_check NAME [INPUT]: starts the kit's run-check.cmd through cmd, as a double-click
+# would; INPUT (a file) is what a person would type into its window.
 run_check() {
     qtk_wine --version >/dev/null
     wine cmd /c "$(qtk_windows_path "$COMPANION_KIT/run-check.cmd")" \
-        >>"$BENCH_WORK/$1-cmd.log" 2>&1 </dev/null &
+        >>"$BENCH_WORK/$1-cmd.log" 2>&1 <"${2:-/dev/null}" &
     RUN_CHECK_PID=$!
     qtk_on_exit qtk_kill_pid "$RUN_CHECK_PID"
 }
@@ -33,19 +35,29 @@ companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" success started
 run_check_status 15000 || bench_fail "run-check.cmd did not end"
 bench_expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
 
-# ---- the examination fails: only its report, no diagnostic
+# ---- the examination cannot complete: its error, a pause, no diagnostic
 tmptk=$(qtk_tmptk_path '')
 rm -rf "$tmptk"
 printf 'not a directory\r\n' >"${tmptk%/}"
 bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 60000
 qtk_wait_until 30000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
-run_check failure
+# The pause waits for a key: a person presses Enter.
+mkfifo keys
+run_check failure keys
+exec {keys_fd}>keys
+qtk_wait_until 30000 grep -q 'could not complete' "$BENCH_WORK/failure-cmd.log" ||
+    bench_fail "run-check.cmd did not say the examination failed: $(cat "$BENCH_WORK/failure-cmd.log")"
+bench_expect_true "run-check.cmd waits at its pause" kill -0 "$RUN_CHECK_PID"
+printf '\r\n' >&"$keys_fd"
+exec {keys_fd}>&-
 bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
-run_check_status 15000 || bench_fail "run-check.cmd did not end after the report"
-cat refused.tsv
-bench_expect "reports of the examination" "$(grep -c '^msgbox' refused.tsv)" 1
-bench_expect_true "run-check.cmd passes the failure on (${RUN_CHECK_STATUS:-none})" \
-    test "${RUN_CHECK_STATUS:-0}" -ne 0
+run_check_status 15000 || bench_fail "run-check.cmd did not end after the key"
+cat refused.tsv "$BENCH_WORK/failure-cmd.log"
+bench_expect "message boxes of the examination" "$(grep -c '^msgbox' refused.tsv)" 0
+bench_expect "exit code of the examination" "$(bench_field refused.tsv watch 6)" 3
+bench_expect_true "its error is in the console window" \
+    grep -q 'tkexamine: .*C:\\tmptk (error 267' "$BENCH_WORK/failure-cmd.log"
+bench_expect "run-check.cmd passes the failure on" "${RUN_CHECK_STATUS:-none}" 3
 # Had the diagnostic been started, it would be waiting now with its own error report.
 bench_probe diagnostic.tsv --exe tkcheck.exe watch-error 2000 || true
 bench_expect "the diagnostic was not started" "$(bench_field diagnostic.tsv watch 4)" 0
