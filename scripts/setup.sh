@@ -8,6 +8,8 @@ packages=(
   g++ cmake ninja-build python3 libgtest-dev libgmock-dev libbenchmark-dev
   # the companion's JSON report (header-only, also in the cross build) and its schema check
   nlohmann-json3-dev python3-jsonschema
+  # peak memory in the examination benchmark (GNU time)
+  time
   # fuzzing (clang with libFuzzer and the sanitizer runtimes)
   clang libclang-rt-14-dev
   # the Windows program, 64- and 32-bit

@@ -28,3 +28,25 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       LABELS e2e)
   endforeach()
 endif()
+
+# The floors of the examination benchmark (bench/examine_bench.sh), linked exactly like
+# tkexamine: an empty console program, and one that reads what the examination reads.
+foreach(floor floor_console floor_registry)
+  add_executable(${floor} ${PROJECT_SOURCE_DIR}/bench/${floor}.cpp)
+  target_compile_definitions(${floor} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_options(${floor} PRIVATE -municode -static -static-libgcc -static-libstdc++
+                      -Wl,--dynamicbase -Wl,--nxcompat)
+endforeach()
+target_link_libraries(floor_registry PRIVATE qtk_companion_core advapi32)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  # Keeps the examination benchmark working on a small registry; one run says nothing
+  # about speed, and nothing is asserted about time.
+  add_test(NAME bench.examine_smoke
+    COMMAND ${QTK_COMPANION_BASH} ${PROJECT_SOURCE_DIR}/bench/examine_bench.sh -n 1 -s 0.02
+            -w ${PROJECT_BINARY_DIR}/tests/e2e/work/examine_smoke ${PROJECT_BINARY_DIR})
+  set_tests_properties(bench.examine_smoke PROPERTIES
+    FIXTURES_REQUIRED qtk_wine_template
+    TIMEOUT 300
+    LABELS "e2e;bench")
+endif()

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# What an unattended examination costs on a large registry: `tkexamine --report-only --json`
+# timed under Wine against two floors started the same way in the same run: floor_console
+# (an empty console program) and floor_registry (opens, enumerates and reads what the
+# examination reads, judges nothing). The registry holds 10 000 zone-map domain keys, each
+# with a sub-key, 2 000 uninstall entries and 20 000 pop-up list entries (own and policy),
+# split between the machine and the user; a second prefix holds twice as many, to show how
+# the time grows. Peak memory is each process's maximum resident set (GNU time).
+# The three programs take turns, so that anything slowing the machine hits all.
+# Prints figures; asserts nothing about time.
+#
+#   bench/examine_bench.sh [-n RUNS] [-s SCALE] [-w WORKDIR] [BUILD_DIR]
+#
+# RUNS: measured runs of each program on each registry (default 9), after one warm-up.
+# SCALE: the registry's size as a share of the figures above (default 1).
+# BUILD_DIR: the windows-x64 build (default build/windows-x64).
+set -euo pipefail
+
+usage() { echo "usage: $0 [-n RUNS] [-s SCALE] [-w WORKDIR] [BUILD_DIR]" >&2; exit 2; }
+runs=9
+scale=1
+work=
+while getopts n:s:w: opt; do
+    case $opt in
+        n) runs=$OPTARG ;;
+        s) scale=$OPTARG ;;
+        w) work=$OPTARG ;;
+        *) usage ;;
+    esac
+done
+shift $((OPTIND - 1))
+[[ $runs =~ ^[1-9][0-9]*$ && $scale =~ ^[0-9.]+$ && $# -le 1 ]] || usage
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath "${1:-$root/build/windows-x64}")
+exe=$build/companion/win32/tkexamine.exe
+console=$build/companion/win32/floor_console.exe
+registry=$build/companion/win32/floor_registry.exe
+for file in "$exe" "$console" "$registry"; do
+    [[ -f $file ]] || { echo "missing $file: build the windows-x64 preset first" >&2; exit 2; }
+done
+[[ -x /usr/bin/time ]] || { echo "GNU time (/usr/bin/time) is needed for peak memory" >&2; exit 2; }
+
+# shellcheck source=tools/wine-env.sh
+source "$root/tools/wine-env.sh"
+work=$(realpath -m "${work:-$build/bench/examine}")
+rm -rf "$work"
+qtk_env_init "$work"
+cd "$work"
+qtk_xvfb_start
+qtk_template_ensure "$build/tests/e2e/wine-template"
+
+# make_registry FACTOR OUT: the large registry, FACTOR times the base size, as a .reg file.
+make_registry() {
+    python3 - "$1" "$scale" >"$2" <<'PY'
+import sys
+factor, scale = int(sys.argv[1]), float(sys.argv[2])
+n = lambda base: max(1, round(base * scale * factor))
+out = sys.stdout
+out.write("REGEDIT4\r\n\r\n")
+roots = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
+settings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+domains = n(10000)
+for i in range(domains):
+    root = roots["HKLM" if i % 2 else "HKCU"]
+    key = f"{root}\\{settings}\\ZoneMap\\Domains\\d{i:06d}.example"
+    out.write(f'[{key}]\r\n"https"=dword:00000002\r\n\r\n[{key}\\www]\r\n"https"=dword:00000002\r\n\r\n')
+uninstall = "Microsoft\\Windows\\CurrentVersion\\Uninstall"
+places = [f"HKEY_LOCAL_MACHINE\\Software\\{uninstall}", f"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\{uninstall}",
+          f"HKEY_CURRENT_USER\\Software\\{uninstall}", f"HKEY_LOCAL_MACHINE\\Software\\{uninstall}"]
+for i in range(n(2000)):
+    out.write(f'[{places[i % 4]}\\{{P{i:06d}}}]\r\n"DisplayName"="Product {i} of the bench"\r\n\r\n')
+lists = ["HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Explorer\\New Windows\\Allow",
+         "HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet Explorer\\New Windows\\Allow",
+         "HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet Explorer\\New Windows\\Allow"]
+entries = n(20000)
+shares = [entries // 2, entries // 4, entries - entries // 2 - entries // 4]
+for key, count in zip(lists, shares):
+    out.write(f"[{key}]\r\n")
+    for i in range(count):
+        out.write(f'"h{i:06d}.{abs(hash(key)) % 997}.example"=hex:\r\n')
+    out.write("\r\n")
+sys.stderr.write(f"{domains} domain keys (+ as many sub-keys), {n(2000)} uninstall entries, {entries} pop-up entries\n")
+PY
+}
+
+prefixes=()
+for factor in 1 2; do
+    prefix=$work/prefix$factor
+    qtk_prefix_clone "$build/tests/e2e/wine-template" "$prefix"
+    qtk_use_prefix "$prefix"
+    qtk_server_start
+    make_registry "$factor" "$work/registry$factor.reg" 2>"$work/registry$factor.txt"
+    qtk_wine regedit /S "Z:${work//\//\\}\\registry$factor.reg" >>"$work/wine.log" 2>&1 ||
+        qtk_die "importing the registry of factor $factor failed"
+    prefixes+=("$prefix")
+done
+
+# measure OUT FACTOR KIND EXE [ARG...]: one run, started as `wine EXE ARG...`; appends its
+# wall time in ms and its peak resident set in KiB to OUT.
+measure() {
+    local out=$1 factor=$2 kind=$3 target=$4 start end status=0
+    shift 4
+    WINEPREFIX=${prefixes[factor - 1]}
+    export WINEPREFIX
+    start=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o "$work/rss" wine "$target" "$@" >"$work/$kind$factor.out" \
+        2>>"$work/$kind$factor.err" </dev/null || status=$?
+    end=$EPOCHREALTIME
+    # The examination ends 1 or 2 on this registry; anything else means it did not run.
+    if ! [[ $status == 0 || ($kind == tkexamine && $status -le 2) ]]; then
+        qtk_die "$kind on factor $factor ended $status: $(tail -n 3 "$work/$kind$factor.err")"
+    fi
+    printf '%s\t%s\t%s\t%s\n' "$factor" "$kind" \
+        "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", (b - a) * 1000 }')" \
+        "$(tail -n 1 "$work/rss")" >>"$out"
+}
+
+# round OUT: each program once on each registry.
+round() {
+    local factor
+    for factor in 1 2; do
+        measure "$1" "$factor" console "$console"
+        measure "$1" "$factor" registry "$registry"
+        measure "$1" "$factor" tkexamine "$exe" --report-only --json
+    done
+}
+
+times=$work/times.tsv
+: >"$times"
+round /dev/null
+for ((i = 0; i < runs; i++)); do round "$times"; done
+
+# median FACTOR KIND COLUMN
+median() {
+    awk -F'\t' -v f="$1" -v k="$2" -v c="$3" '$1 == f && $2 == k { print $c }' "$times" | sort -g |
+        awk '{ v[NR] = $1 } END { h = 1 + (NR - 1) * 0.5; lo = int(h); printf "%.1f", v[lo] + (h - lo) * (v[lo + (lo < NR)] - v[lo]) }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }'; }
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a - b }'; }
+
+declare -A t m
+for factor in 1 2; do
+    for kind in console registry tkexamine; do
+        t[$factor$kind]=$(median "$factor" "$kind" 3)
+        m[$factor$kind]=$(median "$factor" "$kind" 4)
+    done
+done
+rows=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1], encoding="utf-8"))["checks"]))' "$work/tkexamine1.out")
+
+echo
+echo "Examination of a large registry, started as \`wine PROGRAM\` (Wine $(wine --version), $runs runs, medians)"
+echo "registry x1: $(cat "$work/registry1.txt")"
+echo "registry x2: $(cat "$work/registry2.txt")"
+printf '  %-34s %12s %12s %12s %12s\n' "" "x1 ms" "x2 ms" "x1 peak KiB" "x2 peak KiB"
+for kind in console registry tkexamine; do
+    case $kind in
+        console) label="floor_console (empty program)" ;;
+        registry) label="floor_registry (reads only)" ;;
+        tkexamine) label="tkexamine --report-only --json" ;;
+    esac
+    printf '  %-34s %12s %12s %12s %12s\n' "$label" "${t[1$kind]}" "${t[2$kind]}" "${m[1$kind]}" "${m[2$kind]}"
+done
+for factor in 1 2; do
+    own=$(minus "${t[${factor}tkexamine]}" "${t[${factor}console]}")
+    floor=$(minus "${t[${factor}registry]}" "${t[${factor}console]}")
+    echo "x$factor: tkexamine / registry floor = $(ratio "${t[${factor}tkexamine]}" "${t[${factor}registry]}") (target <= 1.5);" \
+        "beyond the empty start: $own ms vs $floor ms = $(ratio "$own" "$floor")"
+done
+echo "growth x2/x1 beyond the empty start (linear = 2.0):" \
+    "tkexamine $(ratio "$(minus "${t[2tkexamine]}" "${t[2console]}")" "$(minus "${t[1tkexamine]}" "${t[1console]}")")," \
+    "registry floor $(ratio "$(minus "${t[2registry]}" "${t[2console]}")" "$(minus "${t[1registry]}" "${t[1console]}")")"
+echo "peak memory beyond the empty program: x1 $(minus "${m[1tkexamine]}" "${m[1console]}") KiB, x2 $(minus "${m[2tkexamine]}" "${m[2console]}") KiB"
+echo "rows in the report: $rows; tkexamine.exe $(stat -c %s "$exe") bytes; raw times: $times"
