@@ -136,7 +136,7 @@ median() {
     awk -F'\t' -v f="$1" -v k="$2" -v c="$3" '$1 == f && $2 == k { print $c }' "$times" | sort -g |
         awk '{ v[NR] = $1 } END { h = 1 + (NR - 1) * 0.5; lo = int(h); printf "%.1f", v[lo] + (h - lo) * (v[lo + (lo < NR)] - v[lo]) }'
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a - b }'; }
 
 declare -A t m
