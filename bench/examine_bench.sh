@@ -34,8 +34,8 @@ shift $((OPTIND - 1))
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/windows-x64}")
 exe=$build/companion/win32/tkexamine.exe
-console=$build/companion/win32/floor_console.exe
-registry=$build/companion/win32/floor_registry.exe
+console=$build/tests/e2e/floor_console.exe
+registry=$build/tests/e2e/floor_registry.exe
 for file in "$exe" "$console" "$registry"; do
     [[ -f $file ]] || { echo "missing $file: build the windows-x64 preset first" >&2; exit 2; }
 done

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/contract.h"
 #include "checks/tables.h"
 #include "companion/registry_source.h"
 #include "companion/site_names.h"
@@ -131,7 +132,7 @@ int wmain() {
             RegCloseKey(key);
         }
     }
-    ReadOne(HKEY_LOCAL_MACHINE, std::wstring(keys::kWindowsNtCurrentVersion), KEY_WOW64_64KEY, L"UBR");
+    ReadOne(HKEY_LOCAL_MACHINE, std::wstring(kCurrentVersionKey), KEY_WOW64_64KEY, L"UBR");
     // Printed so that none of the work can be left out by the compiler.
     char line[64];
     const int length = std::snprintf(line, sizeof line, "%llu\r\n", g_touched);

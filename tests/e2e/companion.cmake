@@ -35,7 +35,7 @@ foreach(floor floor_console floor_registry)
   add_executable(${floor} ${PROJECT_SOURCE_DIR}/bench/${floor}.cpp)
   target_compile_definitions(${floor} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
   target_link_options(${floor} PRIVATE -municode -static -static-libgcc -static-libstdc++
-                      -Wl,--dynamicbase -Wl,--nxcompat)
+                      -Wl,--dynamicbase -Wl,--nxcompat $<$<CONFIG:Release,MinSizeRel>:-s>)
 endforeach()
 target_link_libraries(floor_registry PRIVATE qtk_companion_core advapi32)
 
@@ -43,8 +43,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   # Keeps the examination benchmark working on a small registry; one run says nothing
   # about speed, and nothing is asserted about time.
   add_test(NAME bench.examine_smoke
-    COMMAND ${QTK_COMPANION_BASH} ${PROJECT_SOURCE_DIR}/bench/examine_bench.sh -n 1 -s 0.02
-            -w ${PROJECT_BINARY_DIR}/tests/e2e/work/examine_smoke ${PROJECT_BINARY_DIR})
+    COMMAND ${QTK_BASH} ${PROJECT_SOURCE_DIR}/bench/examine_bench.sh -n 1 -s 0.02
+            -w ${QTK_E2E_WORK}/examine_smoke ${PROJECT_BINARY_DIR})
   set_tests_properties(bench.examine_smoke PROPERTIES
     FIXTURES_REQUIRED qtk_wine_template
     TIMEOUT 300
