@@ -108,6 +108,8 @@ Examined Examine(const Options& options, RunFacts& facts) {
     result.rows = ToCheckResults(
         markers, user.user.is_process_user || !user.user.logged_on ? std::wstring()
                                                                     : L"HKU\\" + user.user.sid);
+    // Examinations the window has no room for append their own groups here, from the same
+    // registry source and user; the summary and the report take any group as it comes.
     if (directory && !result.error) {
         Win32OutputFiles files;
         if (const std::optional<Failure> failure =
