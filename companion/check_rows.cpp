@@ -76,6 +76,18 @@ void MarkUserRowsUnavailable(std::vector<MarkerResult>& markers, const std::wstr
     }
 }
 
+std::vector<MarkerResult> ExamineFor(RegistrySource& registry, const UserChoice& choice) {
+    ExaminedUserRegistry examined(registry, choice.user.logged_on);
+    std::vector<MarkerResult> markers = ExamineWorkstation(examined);
+    if (!choice.user.logged_on) MarkUserRowsUnavailable(markers, choice.unavailable_reason);
+    return markers;
+}
+
+std::wstring UserPlaceRoot(const UserChoice& choice) {
+    if (choice.user.is_process_user || !choice.user.logged_on) return {};
+    return L"HKU\\" + choice.user.sid;
+}
+
 RowVerdict VerdictOf(Outcome outcome) {
     switch (outcome) {
         case Outcome::Ok: return RowVerdict::Pass;

@@ -9,6 +9,7 @@
 
 #include "companion/check_result.h"
 #include "companion/examination.h"
+#include "companion/run_context.h"
 
 namespace qtk::companion {
 
@@ -26,6 +27,14 @@ std::optional<RowIdentity> IdentifyMarker(std::wstring_view marker);
 // With nobody to examine, the rows about the user's settings say so in place of whatever
 // the examination made of an unreadable hive; the markers carry the same words.
 void MarkUserRowsUnavailable(std::vector<MarkerResult>& markers, const std::wstring& reason);
+
+// The marker rows as examined for the chosen user. registry reads HKCU as that user's hive
+// (the platform maps it); with nobody to examine, no user key is opened at all and the user
+// rows say why.
+std::vector<MarkerResult> ExamineFor(RegistrySource& registry, const UserChoice& choice);
+
+// "HKU\S-1-5-21-..." when the user's settings come from HKEY_USERS; empty otherwise.
+std::wstring UserPlaceRoot(const UserChoice& choice);
 
 // user_place_root: "HKU\S-1-5-21-...", when the user's settings were read from
 // HKEY_USERS; the places then name the hive that was really read instead of "HKCU".

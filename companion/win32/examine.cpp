@@ -100,16 +100,13 @@ Examined Examine(const Options& options, RunFacts& facts) {
     }
     const UserChoice& user = facts.user;
     Win32RegistrySource system(user.user.is_process_user ? std::wstring() : user.user.sid);
-    ExaminedUserRegistry registry(system, user.user.logged_on);
-    std::vector<MarkerResult> markers = ExamineWorkstation(registry);
-    if (!user.user.logged_on) MarkUserRowsUnavailable(markers, user.unavailable_reason);
+    const std::vector<MarkerResult> markers = ExamineFor(system, user);
     const std::optional<OsVersion> version = QueryOsVersion(system);
     facts.os_version = VersionText(version);
-    result.rows = ToCheckResults(
-        markers, user.user.is_process_user || !user.user.logged_on ? std::wstring()
-                                                                    : L"HKU\\" + user.user.sid);
-    // Examinations the window has no room for append their own groups here, from the same
-    // registry source and user; the summary and the report take any group as it comes.
+    result.rows = ToCheckResults(markers, UserPlaceRoot(user));
+    // Examinations the window has no room for append their own groups here, reading through
+    // ExaminedUserRegistry(system, user.user.logged_on) so that nobody's settings stand in
+    // for an absent user; the summary and the report take any group as it comes.
     if (directory && !result.error) {
         Win32OutputFiles files;
         if (const std::optional<Failure> failure =

@@ -235,14 +235,34 @@ void UserConfiguredOnly(FakeRegistrySource& r) {
 }
 
 TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
-    for (const bool available : {true, false}) {
-        SCOPED_TRACE(available ? "a user to examine" : "nobody logged on");
+    struct Case {
+        const char* label;
+        void (*setup)(FakeSessions&);
+        bool available;
+    };
+    const Case cases[] = {
+        {"a person runs it", [](FakeSessions&) {}, true},
+        // The fake registry stands for the hive the platform maps HKCU to.
+        {"SYSTEM with a user at the console", [](FakeSessions& s) { s.process_sid = L"S-1-5-18"; }, true},
+        {"SYSTEM with nobody at the console",
+         [](FakeSessions& s) {
+             s.process_sid = L"S-1-5-18";
+             s.session_error = kErrorNoToken;
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeSessions sessions;
+        c.setup(sessions);
+        const UserChoice choice = ChooseUser(sessions, L"");
+        ASSERT_EQ(choice.user.logged_on, c.available);
         FakeRegistrySource fake;
         UserConfiguredOnly(fake);
-        ExaminedUserRegistry registry(fake, available);
-        std::vector<MarkerResult> markers = ExamineWorkstation(registry);
-        if (!available) MarkUserRowsUnavailable(markers, std::wstring(kNoUserLoggedOn));
-        const std::vector<CheckResult> rows = ToCheckResults(markers, L"");
+        const int opens_before = fake.opens;
+        const std::vector<MarkerResult> markers = ExamineFor(fake, choice);
+        EXPECT_GT(fake.opens, opens_before);
+        const std::vector<CheckResult> rows = ToCheckResults(markers, UserPlaceRoot(choice));
         ASSERT_EQ(rows.size(), markers.size());
         std::size_t user_rows = 0;
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -250,7 +270,7 @@ TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
             SCOPED_TRACE(row.id);
             if (row.scope == RowScope::User) {
                 ++user_rows;
-                if (available) {
+                if (c.available) {
                     EXPECT_EQ(row.verdict, RowVerdict::Pass) << Narrow(row.reason);
                 } else {
                     EXPECT_EQ(row.verdict, RowVerdict::Undecided);
@@ -262,7 +282,7 @@ TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
                 // Installed for the machine: found either way. Installed only for a user
                 // who is not there: not decidable, and never a pass from someone else.
                 const bool machine_package = row.target == SoftwarePackages()[1].display_name;
-                if (available || machine_package) {
+                if (c.available || machine_package) {
                     EXPECT_EQ(row.verdict, RowVerdict::Pass) << Narrow(row.reason);
                 } else {
                     EXPECT_EQ(row.verdict, RowVerdict::Undecided) << Narrow(row.reason);
@@ -270,6 +290,12 @@ TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
                 }
             } else {
                 EXPECT_EQ(row.verdict, RowVerdict::Fail) << Narrow(row.reason);
+            }
+            // Whose hive decided: HKCU for the process's user, HKU\<SID> for another.
+            const bool system_user = sessions.process_sid == L"S-1-5-18" && c.available;
+            if (row.scope == RowScope::User && c.available && !row.place.empty()) {
+                EXPECT_EQ(row.place.rfind(system_user ? L"HKU\\S-1-5-21-7-7-7-1105\\" : L"HKCU\\", 0), 0u)
+                    << Narrow(row.place);
             }
         }
         EXPECT_EQ(user_rows, TrustedSites().size() + ZoneSettings().size() + PopupSites().size());
