@@ -7,7 +7,7 @@ source "$(dirname "$0")/companion_lib.sh" "$@"
 
 SECOND_SID=S-1-5-21-111-222-333-1001
 TESK_USER=trusted_sites.user.https:tesk.qrn.example
-HVK_USER=trusted_sites.user.https:*.hvk.example
+HVK_USER='trusted_sites.user.https:*.hvk.example'
 SCRIPT_USER=zone_scripting.user.1400
 SAM=software.machine.safenet_authentication_manager_client_8.0_sp2
 
@@ -16,7 +16,7 @@ companion_import "$COMPANION_DIR/companion_registry_a.reg"
 tmptk=$(qtk_tmptk_path '')
 
 # ---- asking for help or the version examines nothing
-for option in /? -h --help; do
+for option in '/?' -h --help; do
     rm -rf "$tmptk"
     companion_run help "$option"
     bench_expect "exit code of $option" "$COMPANION_STATUS" 0
@@ -139,6 +139,19 @@ bench_expect "the earlier report" "$(cat "$WINEPREFIX/drive_c/reports/earlier.js
 bench_expect "temporary files left in C:\\reports" \
     "$(ls "$WINEPREFIX/drive_c/reports" | grep -c '\.tmp$' || true)" 0
 bench_expect_true "the summary still went out" grep -q '^Result: ' earlier.out
+
+# ---- every row passes: 0; the same with nobody's user settings to read: 2
+bench_fresh_prefix all-ok
+companion_import "$COMPANION_DIR/companion_registry_all_ok.reg"
+companion_run all-ok --report-only --json
+bench_expect "exit code when every check passes" "$COMPANION_STATUS" 0
+companion_validate all-ok.out
+bench_expect "its counts" "$(companion_report_field all-ok.out counts)" '{"pass": 36, "fail": 0, "undecided": 0}'
+bench_expect_true "the summary has nothing to list" test "$(grep -c 'Not passed' all-ok.err)" -eq 0
+companion_run nobody --report-only --json --user S-1-5-21-9-9-9-9999
+bench_expect "exit code when only the user rows are undecided" "$COMPANION_STATUS" 2
+companion_validate nobody.out
+bench_expect "its counts" "$(companion_report_field nobody.out counts)" '{"pass": 17, "fail": 0, "undecided": 19}'
 
 # ---- odd characters in names round-trip: the computer's own name
 odd=$'\u0e17\u0e14\u0e2a\u0e2d\u0e1a "PC" \\ 07'
