@@ -29,6 +29,11 @@ DirectoryJudgement JudgeDirectory(const DirectoryFacts& facts, std::wstring_view
         judgement.reason = L"it is a link to somewhere else (a reparse point)";
         return judgement;
     }
+    if (!facts.leads_elsewhere.empty()) {
+        judgement.action = DirectoryAction::Refuse;
+        judgement.reason = L"it is a link to somewhere else (" + facts.leads_elsewhere + L")";
+        return judgement;
+    }
     std::wstring reason;
     if (!facts.has_dacl) {
         judgement.writers.push_back(std::wstring(sids::kEveryone));
@@ -49,11 +54,15 @@ DirectoryJudgement JudgeDirectory(const DirectoryFacts& facts, std::wstring_view
         }
     }
     // An owner may always rewrite the access list, so a stranger's directory stays theirs
-    // however tight its list looks now.
+    // however tight its list looks now. It is refused as it is found: taking it over, or
+    // tightening its list first and refusing after, would change someone else's directory.
     if (!IsTrustedWriter(facts.owner_sid, user_sid) || facts.owner_sid == sids::kCreatorOwner) {
         judgement.owner_untrusted = true;
-        if (!reason.empty()) reason += L"; ";
-        reason += L"it belongs to " + (facts.owner_sid.empty() ? L"nobody" : facts.owner_sid);
+        judgement.action = DirectoryAction::Refuse;
+        judgement.reason =
+            L"it belongs to " + (facts.owner_sid.empty() ? L"nobody" : facts.owner_sid) +
+            (reason.empty() ? L"" : L"; " + reason);
+        return judgement;
     }
     if (!reason.empty()) {
         judgement.action = DirectoryAction::Tighten;

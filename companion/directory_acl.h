@@ -68,6 +68,9 @@ struct AceFact {
 struct DirectoryFacts {
     bool is_directory = true;
     bool is_reparse_point = false;  // a junction or link could send the writes elsewhere
+    // Where the open directory really is, when that is not the path it was opened by: a
+    // link that shows no reparse attribute (Wine's symbolic links) or a mount point.
+    std::wstring leads_elsewhere;
     std::wstring owner_sid;
     bool has_dacl = true;  // no access list at all lets everyone do everything
     bool dacl_protected = false;
@@ -76,8 +79,8 @@ struct DirectoryFacts {
 
 enum class DirectoryAction {
     Use,      // safe as it is
-    Tighten,  // rewrite its access list (and owner) before use
-    Refuse,   // never use it: not a plain directory
+    Tighten,  // rewrite its access list before use
+    Refuse,   // never use it: not a plain directory here, or someone else's
 };
 
 struct DirectoryJudgement {

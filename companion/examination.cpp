@@ -89,6 +89,10 @@ std::string CleanupScriptBytes(const std::vector<std::wstring>& paths) {
     for (const std::wstring& path : paths) {
         script += "del /f /q \"" + Ascii(path) + "\" >nul 2>nul\r\n";
     }
+    // What runs killed midway or failed runs left: temporaries, earlier files moved
+    // aside, notes (the writer names them all "*.tmp"). The directory is private to the
+    // companion, so nothing else there ends in ".tmp".
+    script += "del /f /q \"" + Ascii(InMarkerDirectory(L"*.tmp")) + "\" >nul 2>nul\r\n";
     // Deleting the running script and leaving on the same line: cmd never goes back to
     // read a next line from a file that is gone, so no "cannot find the batch file".
     // The directory itself stays, with the access list that keeps others out of it.

@@ -13,11 +13,20 @@ std::string_view FirstField(Outcome outcome) {
     return kCannotLookWord.bytes();
 }
 
+std::wstring BoundReason(std::wstring reason) {
+    if (reason.size() <= kMaxReasonLength) return reason;
+    reason.resize(kMaxReasonLength - kCutMark.size());
+    // Never half a surrogate pair.
+    if (!reason.empty() && reason.back() >= 0xD800 && reason.back() <= 0xDBFF) reason.pop_back();
+    reason += kCutMark;
+    return reason;
+}
+
 std::string MarkerFileBytes(const Finding& finding) {
     std::string bytes(FirstField(finding.outcome));
     if (!finding.reason.empty()) {
         bytes += ',';
-        for (const wchar_t c : finding.reason) {
+        for (const wchar_t c : BoundReason(finding.reason)) {
             if (c == L'\r' || c == L'\n' || c == L'\t') {
                 bytes += ' ';
             } else if (c < 0x20 || c > 0x7E) {
@@ -40,6 +49,7 @@ std::wstring ErrorName(long code) {
         case reg_error::kPathNotFound: return L"path not found";
         case reg_error::kAccessDenied: return L"access denied";
         case reg_error::kInvalidHandle: return L"invalid handle";
+        case reg_error::kInvalidData: return L"value of an impossible size";
         case reg_error::kMoreData: return L"more data than expected";
         case reg_error::kKeyDeleted: return L"key deleted meanwhile";
         case reg_error::kUnsupportedType: return L"unexpected value type";
@@ -52,14 +62,14 @@ Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value) {
     std::wstring where = DescribePlace(place);
     if (!value.empty()) where += L" value " + std::wstring(value);
     std::wstring reason = ErrorName(code) + L" (error " + std::to_wstring(code) + L") reading " + where;
-    return Finding{Outcome::CannotLook, std::move(reason), std::move(where)};
+    return Finding{Outcome::CannotLook, BoundReason(std::move(reason)), std::move(where)};
 }
 
 Finding Ok(std::wstring reason, std::wstring place) {
-    return Finding{Outcome::Ok, std::move(reason), std::move(place)};
+    return Finding{Outcome::Ok, BoundReason(std::move(reason)), std::move(place)};
 }
 Finding Fail(std::wstring reason, std::wstring place) {
-    return Finding{Outcome::Fail, std::move(reason), std::move(place)};
+    return Finding{Outcome::Fail, BoundReason(std::move(reason)), std::move(place)};
 }
 
 }  // namespace qtk::companion

@@ -29,9 +29,15 @@ struct Finding {
 // The first field for each outcome: the contract's pass, fail and cannot-look words.
 std::string_view FirstField(Outcome outcome);
 
+// A reason quotes what it read (a site name, a policy value's data), and a registry value
+// may be a megabyte long; a reason longer than this is cut to it and says so at its end.
+inline constexpr std::size_t kMaxReasonLength = 300;
+inline constexpr std::wstring_view kCutMark = L" ...(cut)";
+std::wstring BoundReason(std::wstring reason);
+
 // The whole marker file: first field, then ",reason" when there is one, then CR LF.
 // Single-byte text: anything outside printable ASCII in the reason becomes '?', and the
-// line ends, which would start a second line, become blanks.
+// line ends, which would start a second line, become blanks. The reason is bounded.
 std::string MarkerFileBytes(const Finding& finding);
 
 // A short name for the Windows errors a registry read meets, e.g. "access denied".

@@ -1,13 +1,24 @@
-// Putting the planned files in place so that the directory never holds a half-written
-// file, nor a mix of two examinations that the diagnostic would show as one.
+// Putting the planned files in place so that C:\tmptk\ holds, at every moment and whatever
+// happens (a reader holding a file, a second run, a kill, a full disk), the complete
+// earlier set, the complete new set, or a set the diagnostic refuses with its error report.
 //
-// Two phases. First every file is written whole under a temporary name beside its final
-// one; a failure there removes the temporary files and leaves the earlier files as they
-// were (each whole, and all from one earlier examination). Then each temporary file
-// replaces its final name. A failure in that second phase would leave some files new and
-// some old, so it removes the temporary files and every final file of the set as well:
-// the diagnostic then stops at the first missing marker with its own error report instead
-// of painting a board assembled from two examinations.
+// The diagnostic reads the OS-version file first and stops with its error report when it
+// is missing. So that file is the set's seal: it is moved aside before any other file
+// changes and the new one goes in last. Between the two, every earlier file is moved
+// aside to a backup (or a "there was none" note is left) before its new file takes the
+// name, so that a failure can put each one back. Only once the new seal is in place are
+// the backups removed. A run killed in the middle leaves the seal missing and its backups
+// beside the files; the next run puts the earlier set back from them before it starts.
+//
+// Names beside a final file "X" (the tag is random per run, so nobody can plant something
+// at a name in advance):
+//   X.<tag>.tmp       the new file, written whole before any final name changes
+//   X.<tag>.old.tmp   the earlier file, moved aside
+//   X.<tag>.none.tmp  empty: there was no earlier file
+// All end in ".tmp", so the clean-up script removes them with one wildcard.
+//
+// Runs are serialised by the caller; two writers in one directory at once are not
+// something this order protects against.
 #pragma once
 
 #include <cstdint>
@@ -21,24 +32,51 @@
 
 namespace qtk::companion {
 
+namespace file_error {
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kSharingViolation = 32;
+inline constexpr std::uint32_t kLockViolation = 33;
+inline constexpr std::uint32_t kFileExists = 80;
+inline constexpr std::uint32_t kAlreadyExists = 183;
+}  // namespace file_error
+
 // What the writer needs from the file system; each call returns a Windows error number.
 class OutputFiles {
 public:
     virtual ~OutputFiles() = default;
-    // Creates or truncates path, writes bytes, flushes them to the disk and closes it.
+    // Creates path new (kFileExists when anything, a link included, is already there),
+    // writes bytes, flushes them to the disk and closes it. Never follows a link.
     virtual std::uint32_t WriteWhole(const std::wstring& path, std::string_view bytes) = 0;
-    // Replaces to with from, in one step, through to the disk.
-    virtual std::uint32_t Replace(const std::wstring& from, const std::wstring& to) = 0;
-    // Removes path; a path already absent is no error.
+    // Renames the file from to the free name to, through to the disk; kAlreadyExists
+    // when to is taken. Only files: a directory at from is kAccessDenied.
+    virtual std::uint32_t Rename(const std::wstring& from, const std::wstring& to) = 0;
+    // Removes the file path; a path already absent is no error.
     virtual std::uint32_t Remove(const std::wstring& path) = 0;
+    // The names (without the directory) of what is in directory ("C:\tmptk").
+    virtual std::uint32_t List(const std::wstring& directory, std::vector<std::wstring>* names) = 0;
+    // Waits before a retry of a call refused by a sharing violation.
+    virtual void Pause(unsigned milliseconds) = 0;
+    // Called once every temporary file is written, and after each rename; a place for the
+    // end-to-end tests to stop or kill a run at a chosen point.
+    virtual void Checkpoint() {}
 };
 
-// "C:\tmptk\www_tesk.txt" -> "C:\tmptk\www_tesk.txt.<tag>.tmp", the tag telling one run's
-// temporary files from another's.
-std::wstring TemporaryPath(const std::wstring& path, std::uint32_t tag);
+// "C:\tmptk\www_tesk.txt" -> "C:\tmptk\www_tesk.txt.<tag>.tmp".
+std::wstring TemporaryPath(const std::wstring& path, std::wstring_view tag);
 
-// Nothing on success; otherwise the failure that stopped it, naming the file.
+// A call refused by a sharing violation is tried again this often, kRetryPauseMs apart:
+// a reader (the diagnostic, an antivirus, a backup agent) usually lets go within a moment.
+inline constexpr int kSharingRetries = 20;
+inline constexpr unsigned kRetryPauseMs = 100;
+
+// Puts back an earlier set that a killed run left half replaced, and removes every
+// temporary, backup and note of earlier runs. Failures are left for the write to meet.
+void RepairAndSweep(OutputFiles& files, const std::vector<OutputFile>& plan);
+
+// Nothing on success; otherwise the failure that stopped it, naming the file. Runs
+// RepairAndSweep first. tag: letters and digits, unpredictable, new for every run.
 std::optional<Failure> WriteAll(OutputFiles& files, const std::vector<OutputFile>& plan,
-                                std::uint32_t tag);
+                                std::wstring_view tag);
 
 }  // namespace qtk::companion

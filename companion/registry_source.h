@@ -29,6 +29,7 @@ inline constexpr long kFileNotFound = 2;
 inline constexpr long kPathNotFound = 3;
 inline constexpr long kAccessDenied = 5;
 inline constexpr long kInvalidHandle = 6;
+inline constexpr long kInvalidData = 13;  // the value has the type but not a size it can have
 inline constexpr long kMoreData = 234;
 inline constexpr long kKeyDeleted = 1018;
 inline constexpr long kUnsupportedType = 1630;  // the value exists with another type
@@ -41,10 +42,11 @@ public:
     virtual ~RegistrySource() = default;
     // Opens path under the hive for reading only. On success *key must later be closed.
     virtual long OpenKey(Hive hive, std::wstring_view path, View view, KeyHandle* key) = 0;
-    // kUnsupportedType when the value is there but is not a REG_DWORD.
+    // kUnsupportedType when the value is there but is not a REG_DWORD; kInvalidData when
+    // it is one of any size but four bytes.
     virtual long ReadDword(KeyHandle key, std::wstring_view name, std::uint32_t* value) = 0;
     // REG_SZ or REG_EXPAND_SZ (unexpanded), without its terminating NUL; kUnsupportedType
-    // for any other type.
+    // for any other type, kInvalidData for an odd number of bytes.
     virtual long ReadString(KeyHandle key, std::wstring_view name, std::wstring* value) = 0;
     virtual long ListSubkeys(KeyHandle key, std::vector<std::wstring>* names) = 0;
     virtual long ListValues(KeyHandle key, std::vector<std::wstring>* names) = 0;

@@ -90,9 +90,13 @@ struct Examined {
 Examined Examine(const Options& options, RunFacts& facts) {
     Examined result;
     // Refuse an unsafe directory before spending any time on the examination.
+    std::optional<RunLock> lock;
     std::optional<SecureDirectory> directory;
     if (!options.report_only) {
         try {
+            // Taken before the directory is touched: a second examination waits for the
+            // first to end, or refuses, rather than replacing files under it.
+            lock.emplace(10000);
             directory.emplace(DirectoryPath());
         } catch (const Failure& failure) {
             result.error = Describe(failure);
@@ -110,7 +114,7 @@ Examined Examine(const Options& options, RunFacts& facts) {
     if (directory && !result.error) {
         Win32OutputFiles files;
         if (const std::optional<Failure> failure =
-                WriteAll(files, PlanOutput(markers, version), GetCurrentProcessId())) {
+                WriteAll(files, PlanOutput(markers, version), RandomTag())) {
             result.error = Describe(*failure);
         } else {
             facts.markers_written = true;

@@ -141,6 +141,8 @@ SecureDirectory::SecureDirectory(const std::wstring& path)
         throw Failure{GetLastError(), L"Cannot open the directory", path_};
     }
 
+    // Everything is decided from what was read before anything is changed: a directory
+    // that is refused is left exactly as it was found.
     DirectoryJudgement judgement = JudgeDirectory(ReadFacts(), user_sid_);
     if (judgement.action == DirectoryAction::Tighten) {
         Tighten(judgement);
@@ -170,6 +172,7 @@ DirectoryFacts SecureDirectory::ReadFacts() const {
     }
     facts.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.is_reparse_point = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.leads_elsewhere = WhereElse();
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -207,20 +210,47 @@ DirectoryFacts SecureDirectory::ReadFacts() const {
     return facts;
 }
 
+// The handle's own final path: a symbolic link, a junction or a mount point anywhere on the
+// way (Wine's links to Unix directories show no reparse attribute at all) makes it differ
+// from the path the directory was opened by. "GetFinalPathNameByHandleW function",
+// https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getfinalpathnamebyhandlew
+std::wstring SecureDirectory::WhereElse() const {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(pin_, buffer.data(),
+                                                       static_cast<DWORD>(buffer.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            // Not to be had in a DOS form (a volume without a drive letter): it is
+            // somewhere else than C:\tmptk all the same.
+            return L"a place without a drive letter";
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        buffer.resize(length + 1);
+    }
+    std::wstring final_path(buffer.begin(), buffer.end());
+    const std::wstring expected = L"\\\\?\\" + path_;
+    if (CompareStringOrdinal(final_path.c_str(), static_cast<int>(final_path.size()),
+                             expected.c_str(), static_cast<int>(expected.size()),
+                             TRUE) == CSTR_EQUAL) {
+        return {};
+    }
+    return final_path.rfind(L"\\\\?\\", 0) == 0 ? final_path.substr(4) : final_path;
+}
+
 void SecureDirectory::Tighten(const DirectoryJudgement& judgement) {
     const DesiredAcl acl(user_sid_);
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    LocalPtr<void> owner;
-    if (judgement.owner_untrusted) {
-        owner = SidFromText(user_sid_);
-        what |= OWNER_SECURITY_INFORMATION;
-    }
+    // Only the list: a directory whose owner is not trusted was refused before this.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
     // Through the name, not the handle: SetNamedSecurityInfoW also hands the new list down
     // to whatever is already inside.
     std::wstring name = path_;
-    const DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what,
-                                               static_cast<PSID>(owner.get()), nullptr,
-                                               acl.get(), nullptr);
+    const DWORD result = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, nullptr,
+                                               nullptr, acl.get(), nullptr);
     if (result != ERROR_SUCCESS) {
         throw Failure{result,
                       L"The directory is not used, because " + judgement.reason +

@@ -23,6 +23,8 @@ public:
 
 private:
     DirectoryFacts ReadFacts() const;
+    // Empty when the open directory is C:\tmptk itself; otherwise where it really is.
+    std::wstring WhereElse() const;
     void Tighten(const DirectoryJudgement& judgement);
 
     std::wstring path_;

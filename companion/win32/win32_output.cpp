@@ -1,13 +1,39 @@
 #include "companion/win32/win32_output.h"
 
 #include <windows.h>
+// SystemFunction036 (RtlGenRandom) lives in advapi32, which is loaded anyway.
+#include <ntsecapi.h>
+
+#include <cwchar>
+
+#include "platform/seam.h"
 
 namespace qtk::companion::win32 {
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t buffer[1024];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
+    if (length == 0 || length >= 1024) return {};
+    return std::wstring(buffer, length);
+}
+
+}  // namespace
+
+Win32OutputFiles::Win32OutputFiles() {
+    const std::wstring fault = Environment(L"TKEXAMINE_TEST_FAULT");
+    constexpr std::wstring_view kKill = L"kill-after:";
+    constexpr std::wstring_view kHold = L"hold-while:";
+    if (fault.rfind(kKill, 0) == 0) kill_after_ = _wtoi(fault.c_str() + kKill.size());
+    if (fault.rfind(kHold, 0) == 0) hold_while_ = fault.substr(kHold.size());
+}
 
 std::uint32_t Win32OutputFiles::WriteWhole(const std::wstring& path, std::string_view bytes) {
+    // CREATE_NEW and the link itself: whatever already sits at the name (a link planted
+    // there to send the bytes elsewhere, say) makes this fail instead of being followed.
     // No sharing while it is written: nobody reads a file that is not whole yet.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     DWORD error = ERROR_SUCCESS;
     std::size_t done = 0;
@@ -27,10 +53,13 @@ std::uint32_t Win32OutputFiles::WriteWhole(const std::wstring& path, std::string
     return error;
 }
 
-std::uint32_t Win32OutputFiles::Replace(const std::wstring& from, const std::wstring& to) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return ERROR_SUCCESS;
-    }
+std::uint32_t Win32OutputFiles::Rename(const std::wstring& from, const std::wstring& to) {
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    // A directory at a marker's name is no earlier file to keep; moving it aside would
+    // only hide it.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
     return GetLastError();
 }
 
@@ -38,6 +67,80 @@ std::uint32_t Win32OutputFiles::Remove(const std::wstring& path) {
     if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+}
+
+std::uint32_t Win32OutputFiles::List(const std::wstring& directory,
+                                     std::vector<std::wstring>* names) {
+    names->clear();
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names->push_back(name);
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+}
+
+void Win32OutputFiles::Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+void Win32OutputFiles::Checkpoint() {
+    ++checkpoints_;
+    if (kill_after_ > 0 && checkpoints_ == kill_after_) TerminateProcess(GetCurrentProcess(), 99);
+    if (!hold_while_.empty() && checkpoints_ == 1) {
+        for (int waited = 0; waited < 1200; ++waited) {
+            if (GetFileAttributesW(hold_while_.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+            Sleep(100);
+        }
+    }
+}
+
+std::wstring RandomTag() {
+    unsigned char bytes[16];
+    if (!RtlGenRandom(bytes, sizeof bytes)) {
+        throw Failure{GetLastError(), L"Cannot draw a random name for the temporary files", L""};
+    }
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring tag;
+    for (const unsigned char byte : bytes) {
+        tag += kDigits[byte >> 4];
+        tag += kDigits[byte & 15];
+    }
+    return tag;
+}
+
+RunLock::RunLock(DWORD wait_ms) {
+    // With the creator's default security: an examination under another account may
+    // leave it unopenable, which is then reported as that examination running.
+    mutex_ = CreateMutexW(nullptr, FALSE, L"Global\\Quorin.TokenKeyCheck.Examine");
+    if (mutex_ == nullptr) {
+        const DWORD error = GetLastError();
+        throw Failure{error == ERROR_ACCESS_DENIED ? static_cast<DWORD>(ERROR_BUSY) : error,
+                      L"Another examination is running under another account; run this one "
+                      L"again when it has ended",
+                      L"C:\\tmptk"};
+    }
+    const DWORD waited = WaitForSingleObject(mutex_, wait_ms);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return;
+    const DWORD error = waited == WAIT_TIMEOUT ? static_cast<DWORD>(ERROR_BUSY) : GetLastError();
+    CloseHandle(mutex_);
+    mutex_ = nullptr;
+    throw Failure{error,
+                  L"Another examination is writing its files; run this one again when it "
+                  L"has ended",
+                  L"C:\\tmptk"};
+}
+
+RunLock::~RunLock() {
+    if (mutex_ == nullptr) return;
+    ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
 }
 
 }  // namespace qtk::companion::win32

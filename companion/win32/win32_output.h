@@ -1,5 +1,10 @@
-// Whole-file writes and replacements on the real file system.
+// Whole-file writes and renames on the real file system, and the lock that keeps two
+// examinations from writing into C:\tmptk\ at once.
 #pragma once
+
+#include <windows.h>
+
+#include <string>
 
 #include "companion/output_writer.h"
 
@@ -7,9 +12,41 @@ namespace qtk::companion::win32 {
 
 class Win32OutputFiles : public OutputFiles {
 public:
+    // Reads the end-to-end tests' fault hook, TKEXAMINE_TEST_FAULT: "kill-after:N" ends
+    // the process at the N-th checkpoint as a kill would, without any clean-up;
+    // "hold-while:PATH" waits at the first checkpoint (every temporary written) for as
+    // long as PATH exists, at most two minutes.
+    Win32OutputFiles();
+
     std::uint32_t WriteWhole(const std::wstring& path, std::string_view bytes) override;
-    std::uint32_t Replace(const std::wstring& from, const std::wstring& to) override;
+    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t Remove(const std::wstring& path) override;
+    std::uint32_t List(const std::wstring& directory, std::vector<std::wstring>* names) override;
+    void Pause(unsigned milliseconds) override;
+    void Checkpoint() override;
+
+private:
+    int kill_after_ = 0;
+    std::wstring hold_while_;
+    int checkpoints_ = 0;
+};
+
+// 32 hexadecimal digits from the system's random number generator.
+std::wstring RandomTag();
+
+// One examination at a time on this machine, across sessions: a named mutex in the
+// Global namespace. A second run waits up to wait_ms for the first to end, then throws a
+// Failure (ERROR_BUSY) saying another examination is running. A mutex left by a run that
+// was killed counts as free; the writer repairs what that run left.
+class RunLock {
+public:
+    explicit RunLock(DWORD wait_ms);
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+private:
+    HANDLE mutex_ = nullptr;
 };
 
 }  // namespace qtk::companion::win32

@@ -44,33 +44,54 @@ long Win32RegistrySource::OpenKey(Hive hive, std::wstring_view path, View view, 
     return result;
 }
 
+// Both reads look at the type and the size the registry reports before using a byte:
+// anyone may store a REG_DWORD of three bytes, or a string of an odd number of bytes, and
+// neither is a zone number or a name. "RegQueryValueExW function",
+// https://learn.microsoft.com/en-us/windows/win32/api/winreg/nf-winreg-regqueryvalueexw
+// (the data "might not be stored with the proper terminating null characters"; the type
+// and size are whatever was written).
 long Win32RegistrySource::ReadDword(KeyHandle key, std::wstring_view name, std::uint32_t* value) {
-    DWORD data = 0;
+    const std::wstring value_name(name);
+    DWORD type = REG_NONE;
+    unsigned char data[sizeof(DWORD)] = {};
     DWORD size = sizeof data;
-    // RegGetValueW checks the type for us: ERROR_UNSUPPORTED_TYPE for anything else.
-    const LONG result = RegGetValueW(ToHkey(key), nullptr, std::wstring(name).c_str(),
-                                     RRF_RT_REG_DWORD, nullptr, &data, &size);
-    if (result == ERROR_SUCCESS) *value = data;
-    return result;
+    const LONG result =
+        RegQueryValueExW(ToHkey(key), value_name.c_str(), nullptr, &type, data, &size);
+    if (result == ERROR_MORE_DATA) {
+        return type == REG_DWORD ? reg_error::kInvalidData : reg_error::kUnsupportedType;
+    }
+    if (result != ERROR_SUCCESS) return result;
+    if (type != REG_DWORD) return reg_error::kUnsupportedType;
+    if (size != sizeof(DWORD)) return reg_error::kInvalidData;
+    // REG_DWORD is little-endian, as every Windows this runs on.
+    *value = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+             static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+    return ERROR_SUCCESS;
 }
 
 long Win32RegistrySource::ReadString(KeyHandle key, std::wstring_view name, std::wstring* value) {
     const std::wstring value_name(name);
-    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
     // The value may grow between the size query and the read; ask again until it fits.
     for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = REG_NONE;
         DWORD size = 0;
-        LONG result = RegGetValueW(ToHkey(key), nullptr, value_name.c_str(), flags, nullptr,
-                                   nullptr, &size);
+        LONG result = RegQueryValueExW(ToHkey(key), value_name.c_str(), nullptr, &type, nullptr,
+                                       &size);
         if (result != ERROR_SUCCESS) return result;
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+        if (type != REG_SZ && type != REG_EXPAND_SZ) return reg_error::kUnsupportedType;
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        result = RegGetValueW(ToHkey(key), nullptr, value_name.c_str(), flags, nullptr,
-                              buffer.data(), &size);
+        result = RegQueryValueExW(ToHkey(key), value_name.c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (result == ERROR_MORE_DATA) continue;
         if (result != ERROR_SUCCESS) return result;
-        // RegGetValueW terminates the string; a NUL stored inside it ends the name too.
-        value->assign(buffer.data());
+        if (type != REG_SZ && type != REG_EXPAND_SZ) return reg_error::kUnsupportedType;
+        if (size % sizeof(wchar_t) != 0) return reg_error::kInvalidData;
+        // Stored with or without its terminating NUL; a NUL inside ends the name too.
+        const std::size_t chars = size / sizeof(wchar_t);
+        std::size_t length = 0;
+        while (length < chars && buffer[length] != L'\0') ++length;
+        value->assign(buffer.data(), length);
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;

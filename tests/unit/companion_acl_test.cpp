@@ -81,8 +81,14 @@ TEST(DirectoryAcl, JudgesWhoMayWrite) {
          Owned({Allow(L"S-1-3-0", rights::kGenericAll, true)}), DirectoryAction::Use, {}},
         {"owned by Administrators", Owned({}, L"S-1-5-32-544"), DirectoryAction::Use, {}},
         {"owned by SYSTEM", Owned({}, L"S-1-5-18"), DirectoryAction::Use, {}},
+        // Refused as found: tightening first would change someone else's directory.
         {"owned by someone else", Owned({Allow(kMe, rights::kFullControl)}, kSomeoneElse),
-         DirectoryAction::Tighten, {}, true},
+         DirectoryAction::Refuse, {}, true},
+        {"owned by someone else and open to everyone",
+         Owned({Allow(L"S-1-1-0", rights::kWriteData)}, kSomeoneElse), DirectoryAction::Refuse,
+         {L"S-1-1-0"}, true},
+        {"owned by the creator-owner placeholder", Owned({}, L"S-1-3-0"),
+         DirectoryAction::Refuse, {}, true},
         {"SIDs compare without regard to case",
          Owned({Allow(L"s-1-5-32-544", rights::kFullControl)}, L"s-1-5-18"), DirectoryAction::Use,
          {}},
@@ -115,6 +121,12 @@ TEST(DirectoryAcl, RefusesWhatIsNoPlainDirectory) {
     DirectoryFacts file = Owned({});
     file.is_directory = false;
     EXPECT_EQ(JudgeDirectory(file, kMe).action, DirectoryAction::Refuse);
+    // A link without the reparse attribute, found out by where the open handle leads.
+    DirectoryFacts elsewhere = InheritedFromDriveRoot();
+    elsewhere.leads_elsewhere = L"\\\\?\\Z:\\tmp\\other";
+    const DirectoryJudgement judgement = JudgeDirectory(elsewhere, kMe);
+    EXPECT_EQ(judgement.action, DirectoryAction::Refuse);
+    EXPECT_NE(judgement.reason.find(L"Z:\\tmp\\other"), std::wstring::npos);
 }
 
 // The list the companion writes must pass its own judgement, or it would tighten forever.
@@ -131,8 +143,8 @@ TEST(DirectoryAcl, TheListItWritesIsOneItAccepts) {
             if (ace.sid == sids::kUsers) users_read = (ace.mask & 0x1) != 0 && (ace.mask & rights::kAnyWrite) == 0;
         }
         EXPECT_TRUE(users_read);
-        // The same list judged for another user names that user's access as foreign.
-        EXPECT_EQ(JudgeDirectory(facts, kSomeoneElse).action, DirectoryAction::Tighten);
+        // The same directory is someone else's for another user.
+        EXPECT_EQ(JudgeDirectory(facts, kSomeoneElse).action, DirectoryAction::Refuse);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <utility>
 #include <map>
 #include <set>
 #include <sstream>
@@ -233,10 +235,15 @@ TEST(CleanupScript, RemovesEveryOtherFileThenItself) {
         ++deleted[lines[i].substr(open + 1, close - open - 1)];
     }
     EXPECT_LT(delay, first_delete) << "the pause must come before the first deletion";
-    EXPECT_EQ(deleted.size(), plan.size());
+    // Every file of the set, and whatever a run killed midway or a failed run left beside
+    // them: the writer's names there all end in ".tmp".
+    EXPECT_EQ(deleted.size(), plan.size() + 1);
     for (const OutputFile& file : plan) {
         EXPECT_EQ(deleted[Narrow(file.path)], 1) << Narrow(file.path);
     }
+    EXPECT_EQ(deleted["C:\\tmptk\\*.tmp"], 1);
+    const std::string temporary = Narrow(TemporaryPath(plan[1].path, L"0a1b"));
+    EXPECT_EQ(temporary.substr(temporary.size() - 4), ".tmp");
     // Itself, last, and nothing after it that cmd would have to read from a deleted file.
     EXPECT_NE(lines.back().find("\"C:\\tmptk\\rundelay.bat\""), std::string::npos);
     EXPECT_NE(lines.back().find("& exit"), std::string::npos);
@@ -245,12 +252,22 @@ TEST(CleanupScript, RemovesEveryOtherFileThenItself) {
 
 // ---------------------------------------------------------------- putting files in place
 
-// Files under C:\tmptk\ in a real temporary directory, with one call made to fail.
+// Files under C:\tmptk\ in a real temporary directory, with Windows' rules where they
+// differ from POSIX: a rename never replaces, a file held open without delete sharing can
+// be neither renamed nor removed, and creating a file new fails on anything at the name.
 class HostOutput : public OutputFiles {
 public:
     explicit HostOutput(DirFileSystem& dir) : dir_(dir) {}
 
+    struct Killed {};
+
     std::uint32_t WriteWhole(const std::wstring& path, std::string_view bytes) override {
+        if (before_write) std::exchange(before_write, nullptr)(Host(path));
+        std::error_code error;
+        if (std::filesystem::symlink_status(Host(path), error).type() !=
+            std::filesystem::file_type::not_found) {
+            return file_error::kFileExists;
+        }
         if (Fails("write", path)) {
             // A write that breaks off leaves part of the file behind.
             std::ofstream(Host(path), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
@@ -260,22 +277,57 @@ public:
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return 0;
     }
-    std::uint32_t Replace(const std::wstring& from, const std::wstring& to) override {
-        if (Fails("replace", to)) return 5;
+    std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override {
+        if (Held(from)) return file_error::kSharingViolation;
+        if (fail_action == "rename" && to == fail_path) {
+            fail_action.clear();  // once: putting the earlier file back works
+            return 5;
+        }
         std::error_code error;
+        const auto kind = std::filesystem::symlink_status(Host(from), error).type();
+        if (kind == std::filesystem::file_type::not_found) return file_error::kFileNotFound;
+        if (kind == std::filesystem::file_type::directory) return file_error::kAccessDenied;
+        if (std::filesystem::symlink_status(Host(to), error).type() !=
+            std::filesystem::file_type::not_found) {
+            return file_error::kAlreadyExists;
+        }
         std::filesystem::rename(Host(from), Host(to), error);
-        return error ? 2 : 0;
+        return error ? 5 : 0;
     }
     std::uint32_t Remove(const std::wstring& path) override {
+        if (Held(path)) return file_error::kSharingViolation;
         std::error_code error;
         std::filesystem::remove(Host(path), error);
         return 0;
     }
+    std::uint32_t List(const std::wstring& directory, std::vector<std::wstring>* names) override {
+        EXPECT_EQ(directory + L"\\", kTmptk);
+        names->clear();
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Root())) {
+            const std::string name = entry.path().filename().string();
+            names->push_back(std::wstring(name.begin(), name.end()));
+        }
+        return 0;
+    }
+    void Pause(unsigned) override {
+        ++pauses;
+        if (release_after_pauses > 0 && pauses >= release_after_pauses) held.clear();
+    }
+    void Checkpoint() override {
+        if (++checkpoints == kill_at) throw Killed{};
+    }
 
-    std::string fail_action;
+    std::string fail_action;  // "write": every write to a path starting so; "rename": once, to it
     std::wstring fail_path;
+    std::function<void(const std::filesystem::path&)> before_write;  // once
+    std::set<std::string> held;  // file names a reader holds open without delete sharing
+    int release_after_pauses = 0;
+    int pauses = 0;
+    int checkpoints = 0;
+    int kill_at = 0;
 
 private:
+    bool Held(const std::wstring& path) const { return held.count(FileName(path)) != 0; }
     bool Fails(const std::string& action, const std::wstring& path) const {
         return action == fail_action && path.rfind(fail_path, 0) == 0 && !fail_path.empty();
     }
@@ -307,6 +359,39 @@ std::vector<OutputFile> SamplePlan() {
     return PlanOutput(ExamineWorkstation(registry), OsVersion{10, 0, 19045, 4291});
 }
 
+// An earlier examination's set: every file of the plan, with other bytes.
+std::vector<OutputFile> EarlierPlan(const std::vector<OutputFile>& plan) {
+    std::vector<OutputFile> old = plan;
+    for (OutputFile& file : old) file.bytes = "old " + file.bytes;
+    return old;
+}
+
+// What the diagnostic would make of the directory: the whole earlier set, the whole new
+// set, "refused" when the OS-version file it reads first is missing, or a mix.
+std::string Reading(const DirFileSystem& dir, const std::vector<OutputFile>& old,
+                    const std::vector<OutputFile>& plan) {
+    const std::map<std::string, std::string> left = Contents(dir);
+    if (left.count(FileName(plan.front().path)) == 0) return "refused";
+    for (const auto* set : {&old, &plan}) {
+        bool whole = true;
+        for (const OutputFile& file : *set) {
+            const auto found = left.find(FileName(file.path));
+            whole = whole && found != left.end() && found->second == file.bytes;
+        }
+        if (whole) return set == &old ? "earlier" : "new";
+    }
+    return "mix";
+}
+
+// Names a run leaves beside the files, which no set includes.
+std::vector<std::string> Leftovers(const DirFileSystem& dir) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : Contents(dir)) {
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".tmp") names.push_back(name);
+    }
+    return names;
+}
+
 // The whole road: examine, write, and let the diagnostic's own check paint each row from
 // what was written.
 TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
@@ -321,7 +406,7 @@ TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
     registry.DenyOpen(Hive::CurrentUser, View::Native,
                       L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow");
     const std::vector<MarkerResult> results = ExamineWorkstation(registry);
-    ASSERT_FALSE(WriteAll(output, PlanOutput(results, std::nullopt), 7).has_value());
+    ASSERT_FALSE(WriteAll(output, PlanOutput(results, std::nullopt), L"7f").has_value());
     EXPECT_EQ(Contents(dir).size(), 38u);
 
     Latin1Codec codec;
@@ -349,50 +434,69 @@ TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
     EXPECT_EQ(board.Caption("ptesk"), L"-");  // the user's pop-up list could not be read
 }
 
-TEST(WriteAll, AFailureLeavesNoHalfWrittenFileAndNoMix) {
+// Whatever stops a run, with or without an earlier set: the earlier set stays whole (or,
+// without one, nothing of the new set is left), and no temporary or backup remains.
+TEST(WriteAll, AFailureKeepsTheEarlierSetWhole) {
     const std::vector<OutputFile> plan = SamplePlan();
-    testing::FakeRegistrySource earlier;
-    const std::vector<OutputFile> old = PlanOutput(ExamineWorkstation(earlier), std::nullopt);
+    const std::vector<OutputFile> old = EarlierPlan(plan);
     const struct {
         const char* label;
         std::string action;
         std::wstring path;
-        bool old_files_kept;  // else: none of the set is left
+        std::string held;  // held open by a reader for good
     } cases[] = {
-        {"the first write", "write", L"C:\\tmptk\\outwinversion.txt", true},
-        {"a write midway", "write", L"C:\\tmptk\\a_script.txt", true},
-        {"the last write", "write", L"C:\\tmptk\\rundelay.bat", true},
-        {"the first replace", "replace", L"C:\\tmptk\\outwinversion.txt", false},
-        {"a replace midway", "replace", L"C:\\tmptk\\mwww_telmira.txt", false},
-        {"the last replace", "replace", L"C:\\tmptk\\rundelay.bat", false},
+        {"the first write", "write", L"C:\\tmptk\\outwinversion.txt", ""},
+        {"a write midway", "write", L"C:\\tmptk\\a_script.txt", ""},
+        {"the last write", "write", L"C:\\tmptk\\rundelay.bat", ""},
+        {"the first marker's rename", "rename", L"C:\\tmptk\\www_tesk.txt", ""},
+        {"a rename midway", "rename", L"C:\\tmptk\\mwww_telmira.txt", ""},
+        {"the clean-up script's rename", "rename", L"C:\\tmptk\\rundelay.bat", ""},
+        {"the OS-version file's rename, last of all", "rename",
+         L"C:\\tmptk\\outwinversion.txt", ""},
+        {"moving the earlier OS-version file aside, first of all", "rename",
+         L"C:\\tmptk\\outwinversion.txt.42ab.old.tmp", ""},
+        {"moving an earlier marker aside", "rename", L"C:\\tmptk\\pwww_kessor.txt.42ab.old.tmp", ""},
+        {"a marker held open", "", L"", "mwww_telmira.txt"},
+        {"the OS-version file held open", "", L"", "outwinversion.txt"},
+        {"the clean-up script held open", "", L"", "rundelay.bat"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        EventLog log;
-        DirFileSystem dir(log);
-        for (const OutputFile& file : old) dir.Write(FileName(file.path), "old " + file.bytes);
-        dir.Write("unrelated.txt", "keep");
-        HostOutput output(dir);
-        output.fail_action = c.action;
-        output.fail_path = c.path;
+    for (const bool with_earlier : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.label) + (with_earlier ? "" : ", no earlier set"));
+            EventLog log;
+            DirFileSystem dir(log);
+            if (with_earlier) {
+                for (const OutputFile& file : old) dir.Write(FileName(file.path), file.bytes);
+            } else if (!c.held.empty()) {
+                continue;
+            }
+            dir.Write("unrelated.txt", "keep");
+            HostOutput output(dir);
+            output.fail_action = c.action;
+            output.fail_path = c.path;
+            if (!c.held.empty()) output.held.insert(c.held);
 
-        const std::optional<Failure> failure = WriteAll(output, plan, 42);
-        ASSERT_TRUE(failure.has_value());
-        EXPECT_NE(failure->code, 0u);
-        EXPECT_EQ(failure->subject.rfind(c.path, 0), 0u) << "the failure names its file";
+            const std::optional<Failure> failure = WriteAll(output, plan, L"42ab");
+            ASSERT_TRUE(failure.has_value());
+            EXPECT_NE(failure->code, 0u);
+            std::wstring named = c.held.empty() ? c.path : kTmptk + std::wstring(c.held.begin(), c.held.end());
+            if (const std::size_t tag = named.find(L".42ab.old"); tag != std::wstring::npos) {
+                named.resize(tag);
+            }
+            if (!with_earlier && c.action == "rename" && named != c.path) continue;
+            EXPECT_EQ(failure->subject.rfind(named, 0), 0u)
+                << "the failure names its file: " << Narrow(failure->subject);
+            if (!c.held.empty()) {
+                EXPECT_EQ(failure->code, file_error::kSharingViolation);
+                EXPECT_EQ(output.pauses, kSharingRetries) << "retried briefly, then gave up";
+            }
 
-        const std::map<std::string, std::string> left = Contents(dir);
-        EXPECT_EQ(left.at("unrelated.txt"), "keep");
-        for (const auto& [name, bytes] : left) {
-            EXPECT_EQ(name.find(".tmp"), std::string::npos) << "temporary file left: " << name;
-        }
-        for (const OutputFile& file : old) {
-            const auto found = left.find(FileName(file.path));
-            if (c.old_files_kept) {
-                ASSERT_NE(found, left.end()) << FileName(file.path);
-                EXPECT_EQ(found->second, "old " + file.bytes);
+            EXPECT_EQ(Contents(dir).at("unrelated.txt"), "keep");
+            EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+            if (with_earlier) {
+                EXPECT_EQ(Reading(dir, old, plan), "earlier");
             } else {
-                EXPECT_EQ(found, left.end()) << "left from a mixed set: " << FileName(file.path);
+                EXPECT_EQ(Contents(dir).size(), 1u) << "a part of the new set was left";
             }
         }
     }
@@ -400,14 +504,144 @@ TEST(WriteAll, AFailureLeavesNoHalfWrittenFileAndNoMix) {
 
 TEST(WriteAll, SuccessReplacesEveryFileWhole) {
     const std::vector<OutputFile> plan = SamplePlan();
+    for (const bool with_earlier : {true, false}) {
+        SCOPED_TRACE(with_earlier ? "over an earlier set" : "into an empty directory");
+        EventLog log;
+        DirFileSystem dir(log);
+        if (with_earlier) {
+            for (const OutputFile& file : EarlierPlan(plan)) dir.Write(FileName(file.path), file.bytes);
+        }
+        HostOutput output(dir);
+        ASSERT_FALSE(WriteAll(output, plan, L"42ab").has_value());
+        EXPECT_EQ(Reading(dir, EarlierPlan(plan), plan), "new");
+        EXPECT_EQ(Contents(dir).size(), plan.size());
+    }
+}
+
+// A reader that lets go within the retries does not stop the run.
+TEST(WriteAll, ASharingViolationThatPassesIsWaitedOut) {
+    const std::vector<OutputFile> plan = SamplePlan();
+    for (const char* held : {"outwinversion.txt", "www_tesk.txt", "rundelay.bat"}) {
+        SCOPED_TRACE(held);
+        EventLog log;
+        DirFileSystem dir(log);
+        for (const OutputFile& file : EarlierPlan(plan)) dir.Write(FileName(file.path), file.bytes);
+        HostOutput output(dir);
+        output.held.insert(held);
+        output.release_after_pauses = 3;
+        ASSERT_FALSE(WriteAll(output, plan, L"42ab").has_value());
+        EXPECT_EQ(output.pauses, 3);
+        EXPECT_EQ(Reading(dir, EarlierPlan(plan), plan), "new");
+        EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+    }
+}
+
+// A run killed at any point leaves a set the diagnostic paints whole or refuses, never a
+// mix; the next run puts the earlier set back before anything else, and then writes its
+// own.
+TEST(WriteAll, AKillAnywhereLeavesNoMixAndTheNextRunRepairs) {
+    const std::vector<OutputFile> plan = SamplePlan();
+    const std::vector<OutputFile> old = EarlierPlan(plan);
+    int points = 0;
+    {
+        EventLog log;
+        DirFileSystem dir(log);
+        for (const OutputFile& file : old) dir.Write(FileName(file.path), file.bytes);
+        HostOutput counting(dir);
+        ASSERT_FALSE(WriteAll(counting, plan, L"1").has_value());
+        points = counting.checkpoints;
+    }
+    ASSERT_GT(points, 2 * static_cast<int>(plan.size()));
+    for (const bool with_earlier : {true, false}) {
+        // Every point at the ends, where the seal moves; in the middle, where each file is
+        // moved aside and then replaced alike, both kinds of point every few files.
+        for (int kill_at = 1; kill_at <= points;
+             kill_at += kill_at < 6 || kill_at > points - 6 ? 1 : 9) {
+            SCOPED_TRACE("killed at checkpoint " + std::to_string(kill_at) +
+                         (with_earlier ? "" : ", no earlier set"));
+            EventLog log;
+            DirFileSystem dir(log);
+            if (with_earlier) {
+                for (const OutputFile& file : old) dir.Write(FileName(file.path), file.bytes);
+            }
+            HostOutput killed(dir);
+            killed.kill_at = kill_at;
+            try {
+                WriteAll(killed, plan, L"dead1");
+                // Without an earlier set there is less to move aside: fewer points.
+                ASSERT_FALSE(with_earlier);
+                continue;
+            } catch (const HostOutput::Killed&) {
+            }
+            const std::string after_kill = Reading(dir, old, plan);
+            EXPECT_NE(after_kill, "mix");
+            if (!with_earlier) {
+                EXPECT_NE(after_kill, "earlier");
+            }
+
+            HostOutput next(dir);
+            RepairAndSweep(next, plan);
+            EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+            const std::string repaired = Reading(dir, old, plan);
+            if (after_kill != "refused") {
+                EXPECT_EQ(repaired, after_kill);
+            } else if (with_earlier) {
+                EXPECT_EQ(repaired, "earlier") << "the earlier set was not put back";
+            } else {
+                EXPECT_EQ(repaired, "refused");
+            }
+
+            HostOutput again(dir);
+            ASSERT_FALSE(WriteAll(again, plan, L"live2").has_value());
+            EXPECT_EQ(Reading(dir, old, plan), "new");
+            EXPECT_EQ(Contents(dir).size(), plan.size());
+        }
+    }
+}
+
+// Anything planted at a name the writer uses beside a file (a link to a file elsewhere,
+// say) is never written through; stale names of earlier runs are swept, and removing a
+// link there removes the link, not what it points at.
+TEST(WriteAll, WhatIsPlantedBesideTheFilesIsNeverWrittenThrough) {
+    const std::vector<OutputFile> plan = SamplePlan();
+    const std::vector<OutputFile> old = EarlierPlan(plan);
     EventLog log;
     DirFileSystem dir(log);
-    for (const OutputFile& file : plan) dir.Write(FileName(file.path), "old and longer " + file.bytes);
+    for (const OutputFile& file : old) dir.Write(FileName(file.path), file.bytes);
+    const std::filesystem::path outside = dir.Root().parent_path() /
+                                          (dir.Root().filename().string() + "-outside.txt");
+    const auto outside_text = [&] {
+        std::ifstream in(outside);
+        std::string text;
+        std::getline(in, text);
+        return text;
+    };
+    std::ofstream(outside) << "precious";
+    // Planted at the name the run is about to create, after its sweep.
     HostOutput output(dir);
-    ASSERT_FALSE(WriteAll(output, plan, 42).has_value());
-    const std::map<std::string, std::string> left = Contents(dir);
-    EXPECT_EQ(left.size(), plan.size());
-    for (const OutputFile& file : plan) EXPECT_EQ(left.at(FileName(file.path)), file.bytes);
+    output.before_write = [&](const std::filesystem::path& at) {
+        std::filesystem::create_symlink(outside, at);
+    };
+    const std::optional<Failure> failure = WriteAll(output, plan, L"abc");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->code, file_error::kFileExists);
+    EXPECT_EQ(outside_text(), "precious");
+    EXPECT_EQ(Reading(dir, old, plan), "earlier");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Root() / "outwinversion.txt.abc.tmp"))
+        << "what was planted is no file of this run's to remove";
+
+    // Links and files left at the names of earlier runs, whatever their tag.
+    for (const char* stale : {"www_tesk.txt.1234.tmp", "rundelay.bat.9f0e.tmp",
+                              "outwinversion.txt.77.old.tmp", "mwww_telmira.txt.77.none.tmp"}) {
+        std::filesystem::create_symlink(outside, dir.Root() / stale);
+    }
+    dir.Write("notes.tmp", "not ours");
+    HostOutput next(dir);
+    ASSERT_FALSE(WriteAll(next, plan, L"def").has_value());
+    EXPECT_EQ(Reading(dir, old, plan), "new");
+    EXPECT_EQ(Leftovers(dir), std::vector<std::string>{"notes.tmp"});
+    EXPECT_EQ(outside_text(), "precious");
+    std::filesystem::remove(outside);
 }
 
 }  // namespace

@@ -59,6 +59,13 @@ void FakeRegistrySource::SetString(Hive hive, View view, std::wstring_view path,
     entry.text = std::wstring(value);
 }
 
+void FakeRegistrySource::SetDwordOfSize(Hive hive, View view, std::wstring_view path,
+                                        std::wstring_view name, std::size_t bytes) {
+    Value& entry = EnsureValue(hive, view, path, name);
+    entry.type = Type::Dword;
+    entry.bad_size = bytes != 4;
+}
+
 void FakeRegistrySource::SetOther(Hive hive, View view, std::wstring_view path,
                                   std::wstring_view name) {
     EnsureValue(hive, view, path, name).type = Type::Other;
@@ -105,6 +112,7 @@ long FakeRegistrySource::ReadDword(KeyHandle handle, std::wstring_view name,
     if (found == key->values.end()) return reg_error::kFileNotFound;
     if (found->second.deny != 0) return found->second.deny;
     if (found->second.type != Type::Dword) return reg_error::kUnsupportedType;
+    if (found->second.bad_size) return reg_error::kInvalidData;
     *value = found->second.dword;
     return reg_error::kSuccess;
 }

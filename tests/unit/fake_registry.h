@@ -25,6 +25,10 @@ public:
                   std::uint32_t value);
     void SetString(Hive hive, View view, std::wstring_view path, std::wstring_view name,
                    std::wstring_view value);
+    // A REG_DWORD of `bytes` bytes, not four: reading it gives kInvalidData, as the Win32
+    // side does once it has checked the size.
+    void SetDwordOfSize(Hive hive, View view, std::wstring_view path, std::wstring_view name,
+                        std::size_t bytes);
     // A value of a type the examination never expects (REG_BINARY, say).
     void SetOther(Hive hive, View view, std::wstring_view path, std::wstring_view name);
     void DenyOpen(Hive hive, View view, std::wstring_view path, long code = 5);
@@ -48,6 +52,7 @@ private:
         std::wstring name;
         Type type = Type::Other;
         std::uint32_t dword = 0;
+        bool bad_size = false;
         std::wstring text;
         long deny = 0;
     };
