@@ -24,12 +24,13 @@ std::vector<MarkerResult> ExamineWorkstation(RegistrySource& registry) {
     TrustedSiteExaminer trusted(registry);
     ZoneScriptingExaminer zones(registry);
     const PopupExaminer popups(registry);
+    const SoftwareInstallExaminer software(registry);
     auto examine = [&](const CheckGroup& group, std::size_t item) -> Finding {
         const Hive hive = group.scope == Scope::User ? Hive::CurrentUser : Hive::LocalMachine;
         switch (group.topic) {
             case Topic::TrustedSites: return trusted.Examine(TrustedSites()[item], hive);
             case Topic::SoftwareInstall:
-                return ExamineSoftwareInstall(registry, SoftwarePackages()[item]);
+                return software.Examine(SoftwarePackages()[item]);
             case Topic::ZoneScripting: return zones.Examine(ZoneSettings()[item], hive);
             case Topic::PopupAllowedSites: return popups.Examine(PopupSites()[item]);
         }

@@ -21,11 +21,19 @@ PopupExaminer::PopupExaminer(RegistrySource& registry) {
         OpenedKey key;
         const long opened = key.Open(registry, place);
         if (opened == reg_error::kSuccess) {
-            if (const long listed = registry.ListValues(key.Handle(), &list.names);
+            std::vector<std::wstring> names;
+            if (const long listed = registry.ListValues(key.Handle(), &names);
                 listed != reg_error::kSuccess) {
-                list.names.clear();
                 list.unreadable = CannotLook(listed, place);
             }
+            for (std::wstring& name : names) {
+                // The dialog stores bare hosts, but a list filled by hand may carry a
+                // scheme or a trailing slash; those name the same host.
+                if (std::optional<SiteName> entry = ParseSiteName(name)) {
+                    list.entries.push_back({std::move(name), std::move(entry->pattern)});
+                }
+            }
+            if (list.unreadable) list.entries.clear();
         } else if (opened != reg_error::kFileNotFound && opened != reg_error::kPathNotFound) {
             list.unreadable = CannotLook(opened, place);
         }
@@ -36,14 +44,11 @@ PopupExaminer::PopupExaminer(RegistrySource& registry) {
 Finding PopupExaminer::Examine(const PopupSite& site) const {
     const std::wstring host = FoldCase(site.host);
     for (const List& list : lists_) {
-        for (const std::wstring& name : list.names) {
-            // The dialog stores bare hosts, but a list filled by hand may carry a scheme or
-            // a trailing slash; those name the same host.
-            const std::optional<SiteName> entry = ParseSiteName(name);
-            if (entry && Covers(entry->pattern, host)) {
-                return Ok(host + L" is allowed by \"" + name + L"\" in " +
+        for (const Entry& entry : list.entries) {
+            if (Covers(entry.pattern, host)) {
+                return Ok(host + L" is allowed by \"" + entry.name + L"\" in " +
                               DescribePlace(list.place),
-                          DescribePlace(list.place) + L" value " + name);
+                          DescribePlace(list.place) + L" value " + entry.name);
             }
         }
     }

@@ -14,6 +14,7 @@
 #include "checks/tables.h"
 #include "companion/finding.h"
 #include "companion/registry_source.h"
+#include "companion/site_names.h"
 
 namespace qtk::companion {
 
@@ -26,10 +27,14 @@ public:
     static std::vector<KeyPlace> Places();
 
 private:
+    struct Entry {
+        std::wstring name;  // as listed, for the reason
+        SitePattern pattern;
+    };
     struct List {
         KeyPlace place;
         std::optional<Finding> unreadable;
-        std::vector<std::wstring> names;
+        std::vector<Entry> entries;  // the names that name a host, parsed once
     };
     std::vector<List> lists_;
 };

@@ -45,11 +45,16 @@ std::optional<SiteName> ParseSiteName(std::wstring_view text) {
 }
 
 bool Covers(const SitePattern& pattern, std::wstring_view host) {
-    const std::wstring folded = FoldCase(host);
-    if (!pattern.wildcard) return folded == pattern.host;
+    const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+    const auto same_tail = [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (fold(host[host.size() - n + i]) != pattern.host[i]) return false;
+        }
+        return true;
+    };
     const std::size_t n = pattern.host.size();
-    return folded.size() > n + 1 && folded.compare(folded.size() - n, n, pattern.host) == 0 &&
-           folded[folded.size() - n - 1] == L'.';
+    if (!pattern.wildcard) return host.size() == n && same_tail(n);
+    return host.size() > n + 1 && same_tail(n) && host[host.size() - n - 1] == L'.';
 }
 
 std::vector<SitePattern> DecidingPatterns(const SitePattern& row) {

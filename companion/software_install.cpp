@@ -19,7 +19,6 @@ std::vector<KeyPlace> UninstallPlaces() {
         KeyPlace{Hive::LocalMachine, View::Bits64, path},
         KeyPlace{Hive::LocalMachine, View::Bits32, path},
         KeyPlace{Hive::CurrentUser, View::Bits64, path},
-        KeyPlace{Hive::CurrentUser, View::Bits32, path},
     };
 }
 
@@ -27,21 +26,22 @@ bool SameDisplayName(std::wstring_view registered, std::wstring_view wanted) {
     return SameName(TrimBlanks(registered), TrimBlanks(wanted));
 }
 
-Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& package) {
-    // A place that could not be searched only matters if no other place has the package.
-    std::optional<Finding> unreadable;
+SoftwareInstallExaminer::SoftwareInstallExaminer(RegistrySource& registry) {
+    const auto note = [&](Finding finding) {
+        if (!unreadable_) unreadable_ = std::move(finding);
+    };
     for (const KeyPlace& place : UninstallPlaces()) {
         OpenedKey uninstall;
         const long opened = uninstall.Open(registry, place);
         if (opened == reg_error::kFileNotFound || opened == reg_error::kPathNotFound) continue;
         if (opened != reg_error::kSuccess) {
-            if (!unreadable) unreadable = CannotLook(opened, place);
+            note(CannotLook(opened, place));
             continue;
         }
         std::vector<std::wstring> products;
         if (const long listed = registry.ListSubkeys(uninstall.Handle(), &products);
             listed != reg_error::kSuccess) {
-            if (!unreadable) unreadable = CannotLook(listed, place);
+            note(CannotLook(listed, place));
             continue;
         }
         for (const std::wstring& product : products) {
@@ -51,7 +51,7 @@ Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& 
             // Gone between the listing and now: an uninstall running meanwhile.
             if (product_opened == reg_error::kFileNotFound) continue;
             if (product_opened != reg_error::kSuccess) {
-                if (!unreadable) unreadable = CannotLook(product_opened, product_place);
+                note(CannotLook(product_opened, product_place));
                 continue;
             }
             std::wstring name;
@@ -60,19 +60,28 @@ Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& 
             // components that no list of installed programs shows.
             if (read == reg_error::kFileNotFound || read == reg_error::kUnsupportedType) continue;
             if (read != reg_error::kSuccess) {
-                if (!unreadable) unreadable = CannotLook(read, product_place, L"DisplayName");
+                note(CannotLook(read, product_place, L"DisplayName"));
                 continue;
             }
-            if (SameDisplayName(name, package.display_name)) {
-                return Ok(L"installed: \"" + std::wstring(package.display_name) + L"\" under " +
-                              DescribePlace(product_place),
-                          DescribePlace(product_place) + L" value DisplayName");
-            }
+            installed_.emplace(FoldCase(TrimBlanks(name)), product_place);
         }
     }
-    if (unreadable) return *unreadable;
+}
+
+Finding SoftwareInstallExaminer::Examine(const SoftwarePackage& package) const {
+    const auto found = installed_.find(FoldCase(TrimBlanks(package.display_name)));
+    if (found != installed_.end()) {
+        return Ok(L"installed: \"" + std::wstring(package.display_name) + L"\" under " +
+                      DescribePlace(found->second),
+                  DescribePlace(found->second) + L" value DisplayName");
+    }
+    if (unreadable_) return *unreadable_;
     return Fail(L"not installed: no DisplayName \"" + std::wstring(package.display_name) +
-                L"\" under the Uninstall keys of HKLM and HKCU, 64- and 32-bit views");
+                L"\" under the Uninstall keys of HKLM (64- and 32-bit views) and HKCU");
+}
+
+Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& package) {
+    return SoftwareInstallExaminer(registry).Examine(package);
 }
 
 }  // namespace qtk::companion

@@ -46,6 +46,10 @@ std::wstring Join(const std::vector<std::wstring>& labels, std::size_t from, std
     return text;
 }
 
+std::wstring PatternKey(const SitePattern& pattern) {
+    return pattern.wildcard ? L"*." + pattern.host : pattern.host;
+}
+
 Finding ZoneVerdict(std::wstring site, std::uint32_t zone, std::wstring where,
                     std::wstring place) {
     if (zone == kTrustedSitesZone) {
@@ -124,6 +128,7 @@ TrustedSiteExaminer::PolicyList TrustedSiteExaminer::LoadPolicyList(RegistrySour
             }
         }
         if (read != reg_error::kSuccess) entry.unreadable = CannotLook(read, list.place, name);
+        list.by_pattern[PatternKey(entry.site.pattern)].push_back(list.entries.size());
         list.entries.push_back(std::move(entry));
     }
     return list;
@@ -145,8 +150,10 @@ Finding TrustedSiteExaminer::FromPolicy(const TrustedSite& site, const PolicyLis
     const std::wstring scheme = FoldCase(site.scheme);
     for (const SitePattern& pattern : DecidingPatterns(RowPattern(site))) {
         const PolicyEntry* chosen = nullptr;
-        for (const PolicyEntry& entry : list.entries) {
-            if (!(entry.site.pattern == pattern)) continue;
+        const auto named = list.by_pattern.find(PatternKey(pattern));
+        if (named == list.by_pattern.end()) continue;
+        for (const std::size_t index : named->second) {
+            const PolicyEntry& entry = list.entries[index];
             if (entry.site.scheme == scheme) {
                 chosen = &entry;
                 break;

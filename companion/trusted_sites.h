@@ -52,6 +52,7 @@
 #pragma once
 
 #include <optional>
+#include <unordered_map>
 
 #include "checks/tables.h"
 #include "companion/finding.h"
@@ -82,6 +83,10 @@ private:
         std::optional<Finding> unreadable;
         std::size_t value_count = 0;  // every value, named like a site or not
         std::vector<PolicyEntry> entries;
+        // The entries naming each pattern ("*.qrn.example", "tesk.qrn.example"), in list
+        // order: built in the one pass that reads the list, so a row looks up its few
+        // patterns instead of going through every entry again.
+        std::unordered_map<std::wstring, std::vector<std::size_t>> by_pattern;
     };
     struct OwnList {
         KeyPlace place;  // ...\ZoneMap\Domains or EscDomains
