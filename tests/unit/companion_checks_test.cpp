@@ -294,6 +294,18 @@ TEST(PopupAllowedSites, DecidesEachHost) {
          [](auto& r) { Allow(r, kUser, kAllow, L"*.qrn.example"); }, {O, O, O, O}},
         {"a host's wildcard does not cover the host",
          [](auto& r) { Allow(r, kUser, kAllow, L"*.tesk.qrn.example"); }, {F, F, F, F}},
+        // One label short of the host: the entry's domain is a tail of the host's name but
+        // not at a dot. The first is as long as the host allows; the second reaches the
+        // dot check itself.
+        {"a wildcard one label short of the host",
+         [](auto& r) { Allow(r, kUser, kAllow, L"*.esk.qrn.example"); }, {F, F, F, F}},
+        {"a wildcard whose domain ends inside a label of the host",
+         [](auto& r) {
+             Allow(r, kUser, kAllow, L"*.sk.qrn.example");
+             Allow(r, kUser, kAllow, L"*.or.qrn.example");
+             Allow(r, kUser, kAllow, L"*.mel.qrn.example");
+         },
+         {F, F, F, F}},
         {"the bare domain does not cover its hosts",
          [](auto& r) { Allow(r, kUser, kAllow, L"qrn.example"); }, {F, F, F, F}},
         {"the user policy", [](auto& r) { Allow(r, kUser, kPolicyAllow, L"tesk.qrn.example"); },
@@ -310,6 +322,21 @@ TEST(PopupAllowedSites, DecidesEachHost) {
              r.DenyOpen(kMachine, View::Native, kPolicyAllow);
          },
          {O, C, C, C}},
+        // The lists add up: each allows on its own, so a later one that allows the host
+        // decides whatever an earlier one would have said.
+        {"an unreadable first list while a later one allows the host",
+         [](auto& r) {
+             r.DenyOpen(kUser, View::Native, kAllow);
+             Allow(r, kMachine, kPolicyAllow, L"tesk.qrn.example");
+         },
+         {O, C, C, C}},
+        {"a first list that may not be listed while a later one allows the host",
+         [](auto& r) {
+             Allow(r, kUser, kAllow, L"kessor.qrn.example");
+             r.DenyListing(kUser, View::Native, kAllow);
+             Allow(r, kUser, kPolicyAllow, L"*.qrn.example");
+         },
+         {O, O, O, O}},
         {"a list that may not be listed",
          [](auto& r) {
              Allow(r, kUser, kPolicyAllow, L"*.qrn.example");

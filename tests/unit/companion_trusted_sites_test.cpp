@@ -230,6 +230,20 @@ const Case kPolicyCases[] = {
          Policy(r, kUser, L"https://kessor.qrn.example", L"2");
      },
      kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+    // The list is in force because it holds values, not because one of them names a site.
+    {"a policy list of values naming no site still replaces the own list",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Policy(r, kUser, L"*", L"2");
+     },
+     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+    {"a machine policy list of values naming no site decides for the user",
+     [](auto& r) {
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         Policy(r, kMachine, L"*", L"2");
+         Policy(r, kMachine, L"https://", L"2");
+     },
+     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
     {"the other row of that list",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
