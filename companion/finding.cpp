@@ -22,6 +22,14 @@ std::wstring BoundReason(std::wstring reason) {
     return reason;
 }
 
+std::wstring Quoted(std::wstring_view text) {
+    constexpr std::size_t kMaxQuoted = 80;
+    if (text.size() <= kMaxQuoted) return L"\"" + std::wstring(text) + L"\"";
+    std::wstring cut(text.substr(0, kMaxQuoted));
+    if (cut.back() >= 0xD800 && cut.back() <= 0xDBFF) cut.pop_back();
+    return L"\"" + cut + L"...\"";
+}
+
 std::string MarkerFileBytes(const Finding& finding) {
     std::string bytes(FirstField(finding.outcome));
     if (!finding.reason.empty()) {

@@ -34,6 +34,9 @@ std::string_view FirstField(Outcome outcome);
 inline constexpr std::size_t kMaxReasonLength = 300;
 inline constexpr std::wstring_view kCutMark = L" ...(cut)";
 std::wstring BoundReason(std::wstring reason);
+// Text read from the registry, in quotes, cut to a length that leaves the rest of the
+// reason room: "tesk.qrn.example", "99999...".
+std::wstring Quoted(std::wstring_view text);
 
 // The whole marker file: first field, then ",reason" when there is one, then CR LF.
 // Single-byte text: anything outside printable ASCII in the reason becomes '?', and the

@@ -46,7 +46,7 @@ Finding PopupExaminer::Examine(const PopupSite& site) const {
     for (const List& list : lists_) {
         for (const Entry& entry : list.entries) {
             if (Covers(entry.pattern, host)) {
-                return Ok(host + L" is allowed by \"" + entry.name + L"\" in " +
+                return Ok(host + L" is allowed by " + Quoted(entry.name) + L" in " +
                               DescribePlace(list.place),
                           DescribePlace(list.place) + L" value " + entry.name);
             }

@@ -163,9 +163,11 @@ Finding TrustedSiteExaminer::FromPolicy(const TrustedSite& site, const PolicyLis
         if (chosen == nullptr) continue;
         if (chosen->unreadable) return *chosen->unreadable;
         const std::wstring place = DescribePlace(list.place) + L" value " + chosen->value_name;
-        const std::wstring where = L"policy " + place;
+        const std::wstring where =
+            L"policy " + DescribePlace(list.place) + L" value " + Quoted(chosen->value_name);
         if (!chosen->zone) {
-            return Fail(where + L" holds \"" + chosen->data + L"\", which is no zone number", place);
+            return Fail(where + L" holds " + Quoted(chosen->data) + L", which is no zone number",
+                        place);
         }
         return ZoneVerdict(RowName(site), *chosen->zone, where, place);
     }

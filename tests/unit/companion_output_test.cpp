@@ -62,6 +62,8 @@ TEST(MarkerLines, EveryLineGetsTheIntendedVerdict) {
         {"a tab and control characters", L"a\tb\x01" L"c"},
         {"non-ASCII", L"caf\u00e9 \u0e01 ok"},
         {"leading blanks", L"   ok"},
+        {"a megabyte quoted from a registry value", std::wstring(1 << 20, L'x')},
+        {"a megabyte of line ends", std::wstring(1 << 20, L'\n')},
     };
     for (const Outcome outcome : {Outcome::Ok, Outcome::Fail, Outcome::CannotLook}) {
         for (const auto& reason : reasons) {
@@ -73,6 +75,11 @@ TEST(MarkerLines, EveryLineGetsTheIntendedVerdict) {
             EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
             const std::string line = bytes.substr(0, bytes.size() - 2);
             EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+            // Bounded, and a cut reason says it was cut.
+            EXPECT_LE(line.size(), FirstField(outcome).size() + 1 + kMaxReasonLength);
+            if (reason.reason.size() > kMaxReasonLength) {
+                EXPECT_EQ(line.substr(line.size() - kCutMark.size()), Narrow(kCutMark));
+            }
             for (const char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << int(c);
 
             EventLog log;
@@ -87,13 +94,52 @@ TEST(MarkerLines, EveryLineGetsTheIntendedVerdict) {
     }
 }
 
-TEST(MarkerLines, CannotLookCarriesTheErrorAndThePlace) {
-    const KeyPlace place{Hive::LocalMachine, View::Bits32, L"Software\\X"};
-    const Finding finding = CannotLook(5, place, L"DisplayName");
-    EXPECT_EQ(finding.outcome, Outcome::CannotLook);
-    EXPECT_EQ(MarkerFileBytes(finding),
-              "cannot look,access denied (error 5) reading HKLM\\Software\\X (32-bit view) "
-              "value DisplayName\r\n");
+// What the registry hands over is bounded before it reaches any marker: a huge policy
+// value quoted in every row it matches, a REG_DWORD of the wrong size where a zone number
+// or a switch should be.
+TEST(MarkerLines, HostileRegistryValuesGiveBoundedCannotLookOrFail) {
+    const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const std::wstring policy =
+        L"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const struct {
+        const char* label;
+        std::function<void(testing::FakeRegistrySource&)> setup;
+        const char* marker;
+        Outcome outcome;
+        const char* reason_has;
+    } cases[] = {
+        {"a megabyte of policy data for a site",
+         [&](auto& r) {
+             r.SetString(Hive::CurrentUser, View::Native, policy + L"\\ZoneMapKey",
+                         L"https://tesk.qrn.example", std::wstring(1 << 20, L'9') + L"x");
+         },
+         "www_tesk.txt", Outcome::Fail, "no zone"},
+        {"a three-byte zone number",
+         [&](auto& r) {
+             r.SetDwordOfSize(Hive::LocalMachine, View::Bits64,
+                              settings + L"\\ZoneMap\\Domains\\qrn.example\\tesk", L"https", 3);
+         },
+         "mwww_tesk.txt", Outcome::CannotLook, "impossible size"},
+        {"a five-byte machine-only switch",
+         [&](auto& r) {
+             r.SetDwordOfSize(Hive::LocalMachine, View::Bits64, policy, L"Security_HKLM_only", 5);
+         },
+         "www_tesk.txt", Outcome::CannotLook, "impossible size"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testing::FakeRegistrySource registry;
+        c.setup(registry);
+        std::size_t total = 0;
+        for (const MarkerResult& result : ExamineWorkstation(registry)) {
+            const std::string bytes = MarkerFileBytes(result.finding);
+            total += bytes.size();
+            if (FileName(result.marker) != c.marker) continue;
+            EXPECT_EQ(result.finding.outcome, c.outcome) << bytes;
+            EXPECT_NE(bytes.find(c.reason_has), std::string::npos) << bytes;
+        }
+        EXPECT_LT(total, 36u * 400u) << "the markers grew with the value";
+    }
 }
 
 // ---------------------------------------------------------------- OS-version file
