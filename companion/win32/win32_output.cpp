@@ -64,9 +64,36 @@ std::uint32_t Win32OutputFiles::Rename(const std::wstring& from, const std::wstr
 }
 
 std::uint32_t Win32OutputFiles::Remove(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+    // Through a handle on the name itself, and only when that handle is the file at this
+    // very path: a link planted here is removed as a link on Windows, but Wine opens the
+    // file a Unix link points at, and deleting through that handle would delete the file
+    // elsewhere. Such a name is left alone; the random names never meet it.
+    HANDLE file = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS
+                                                                                : error;
+    }
+    DWORD error = ERROR_SUCCESS;
+    wchar_t final_path[MAX_PATH + 8];
+    const DWORD length = GetFinalPathNameByHandleW(file, final_path, MAX_PATH + 8,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const std::wstring expected = L"\\\\?\\" + path;
+    if (length == 0 || length >= MAX_PATH + 8 ||
+        CompareStringOrdinal(final_path, static_cast<int>(length), expected.c_str(),
+                             static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL) {
+        error = ERROR_ACCESS_DENIED;
+    } else {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition)) {
+            error = GetLastError();
+        }
+    }
+    CloseHandle(file);
+    return error;
 }
 
 std::uint32_t Win32OutputFiles::List(const std::wstring& directory,

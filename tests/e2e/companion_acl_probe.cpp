@@ -7,6 +7,9 @@
 //   tkaclprobe set PATH SDDL         give PATH exactly the protected access list SDDL
 //   tkaclprobe lock-key HIVE PATH    give a registry key an empty access list, so opening
 //                                     it fails with error 5 (until the server restarts)
+//   tkaclprobe hold PATH FLAG        open PATH as a reader that does not share delete
+//                                     (an antivirus, a backup agent), say "held", and keep
+//                                     it open while FLAG exists (at most two minutes)
 //
 // Output: tab-separated lines; "error<TAB>why" and exit 2 when a step fails.
 #include <windows.h>
@@ -140,6 +143,23 @@ int Hold(const wchar_t* path) {
     return 0;
 }
 
+// Holds PATH open as a reader that shares everything but delete (an antivirus, a backup
+// agent) while FLAG exists, at most two minutes; says "held" once it has it.
+int HoldSharing(const wchar_t* path, const wchar_t* flag) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("CreateFileW", GetLastError());
+    std::printf("held\t%s\n", Utf8(path).c_str());
+    std::fflush(stdout);
+    for (int waited = 0; waited < 1200 && GetFileAttributesW(flag) != INVALID_FILE_ATTRIBUTES;
+         ++waited) {
+        Sleep(100);
+    }
+    CloseHandle(file);
+    std::printf("released\t%s\n", Utf8(path).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -149,7 +169,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wstring(argv[1]) == L"set") return SetList(argv[2], argv[3]);
     if (argc == 4 && std::wstring(argv[1]) == L"lock-key") return LockKey(argv[2], argv[3]);
     if (argc == 3 && std::wstring(argv[1]) == L"hold") return Hold(argv[2]);
+    if (argc == 4 && std::wstring(argv[1]) == L"hold") return HoldSharing(argv[2], argv[3]);
     std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | set PATH SDDL"
-                " | lock-key HIVE PATH | hold PATH\n");
+                " | lock-key HIVE PATH | hold PATH [FLAG]\n");
     return 2;
 }
