@@ -338,6 +338,7 @@ public:
             return file_error::kAlreadyExists;
         }
         std::filesystem::rename(Host(from), Host(to), error);
+        if (!error && FileName(to) == held_once_placed) held.insert(held_once_placed);
         return error ? 5 : 0;
     }
     std::uint32_t Remove(const std::wstring& path) override {
@@ -367,6 +368,7 @@ public:
     std::wstring fail_path;
     std::function<void(const std::filesystem::path&)> before_write;  // once
     std::set<std::string> held;  // file names a reader holds open without delete sharing
+    std::string held_once_placed;  // a reader opens this file as soon as it is in place
     int release_after_pauses = 0;
     int pauses = 0;
     int checkpoints = 0;
@@ -562,6 +564,30 @@ TEST(WriteAll, SuccessReplacesEveryFileWhole) {
         EXPECT_EQ(Reading(dir, EarlierPlan(plan), plan), "new");
         EXPECT_EQ(Contents(dir).size(), plan.size());
     }
+}
+
+// A roll-back that cannot finish (a reader opened a new file the moment it was in place)
+// leaves the OS-version file aside: the set is refused rather than painted as a mix, and
+// the next run, once the reader has let go, puts the earlier set back.
+TEST(WriteAll, ARollBackThatCannotFinishLeavesTheSetRefused) {
+    const std::vector<OutputFile> plan = SamplePlan();
+    const std::vector<OutputFile> old = EarlierPlan(plan);
+    EventLog log;
+    DirFileSystem dir(log);
+    for (const OutputFile& file : old) dir.Write(FileName(file.path), file.bytes);
+    HostOutput output(dir);
+    output.fail_action = "rename";
+    output.fail_path = L"C:\\tmptk\\rundelay.bat";
+    output.held_once_placed = "www_tesk.txt";
+    const std::optional<Failure> failure = WriteAll(output, plan, L"42ab");
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->subject, L"C:\\tmptk\\rundelay.bat");
+    EXPECT_EQ(Reading(dir, old, plan), "refused");
+
+    HostOutput next(dir);
+    RepairAndSweep(next, plan);
+    EXPECT_EQ(Reading(dir, old, plan), "earlier");
+    EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
 }
 
 // A reader that lets go within the retries does not stop the run.
