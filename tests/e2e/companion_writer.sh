@@ -91,6 +91,21 @@ TKEXAMINE_TEST_FAULT=kill-after:20 timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WO
 bench_expect "exit status of the killed run" "$status" 99
 bench_expect_true "the OS-version file is missing after the kill" test ! -e "$tmptk/outwinversion.txt"
 bench_expect_true "the kill left backups to repair from: $(companion_leftovers)" companion_tmp_exists
+# What the diagnostic makes of it: its error report, no board.
+rm -rf "$BENCH_WORK/killed-copy" && cp -a "$tmptk" "$BENCH_WORK/killed-copy"
+bench_probe_bg killed-check.tsv watch-error 60000
+qtk_wait_until 30000 grep -q '^#msgbox' killed-check.tsv || bench_fail "the probe did not start"
+qtk_start_program "$BENCH_EXE"
+bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' killed-check.tsv || true)"
+qtk_wait_program 30000 || bench_fail "the diagnostic did not end after OK"
+bench_expect "the diagnostic's error reports on the killed run's set" "$(grep -c '^msgbox' killed-check.tsv)" 1
+text=$(bench_unescape "$(bench_field killed-check.tsv msgbox 5)")
+bench_expect_true "it names the missing OS-version file: [${text//$'\r\n'/ | }]" \
+    grep -qiF 'outwinversion.txt' <<<"$text"
+bench_expect "the board was never shown" "$(bench_field killed-check.tsv watch 3)" 0
+# Should it have started the clean-up script, let it finish, then put the killed state back.
+qtk_wait_until 8000 test ! -e "$tmptk/rundelay.bat" || true
+rm -rf "$tmptk" && cp -a "$BENCH_WORK/killed-copy" "$tmptk"
 # The next run puts the earlier set back before anything else; killed right after that
 # (once its temporaries are written), it leaves the set of before the kill.
 status=0
