@@ -48,7 +48,7 @@ cp "$COMPANION_DIR"/companion_ie_mode_{v2,v1,broken}.xml "$BENCH_WORK/"
 
 # ---- the list as a local file
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "$(companion_windows_path "$BENCH_WORK/companion_ie_mode_v2.xml")"
+    "$(qtk_windows_path "$BENCH_WORK/companion_ie_mode_v2.xml")"
 ie_run local
 while IFS=' ' read -r site verdict; do
     ie_expect local ie_mode "$site" 3 "$verdict"
@@ -106,7 +106,7 @@ ie_reason_has v1 https://tesk.qrn.example 'v.1'
 
 # ---- a list that is not well-formed: undecided, with the reason
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "$(companion_windows_path "$BENCH_WORK/companion_ie_mode_broken.xml")"
+    "$(qtk_windows_path "$BENCH_WORK/companion_ie_mode_broken.xml")"
 ie_run broken
 ie_all broken undecided
 ie_reason_has broken https://tesk.qrn.example 'not well-formed'

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "checks/tables.h"
-#include "companion/testing/fake_registry.h"
+#include "fake_registry.h"
 
 namespace qtk::companion {
 namespace {
