@@ -45,6 +45,7 @@ std::vector<ZoneComparison> CompareWithSystemZones(const std::vector<Finding>& u
             } else if (ours == nullptr || ours->outcome == Outcome::CannotLook) {
                 c.note = L"not compared: our own reading is undecided";
             } else {
+                c.compared = true;
                 const bool ours_trusted = ours->outcome == Outcome::Ok;
                 const bool system_trusted = *answer.zone == kTrustedSitesZone;
                 c.disagreement = ours_trusted != system_trusted;
@@ -67,7 +68,7 @@ void AddZoneDetails(const ZoneComparison& comparison, CheckResult* row) {
         row->details.emplace_back("system_zone", ZoneText(*comparison.system_zone));
     }
     if (comparison.asked) row->details.emplace_back("system_zone_url", comparison.url);
-    if (comparison.asked && comparison.system_zone) {
+    if (comparison.compared) {
         row->details.emplace_back("zone_disagreement", comparison.disagreement ? L"yes" : L"no");
     }
     if (!comparison.note.empty()) row->details.emplace_back("system_zone_note", comparison.note);
@@ -79,6 +80,54 @@ std::vector<std::wstring> DisagreementLines(const std::vector<ZoneComparison>& c
         if (c.disagreement) lines.push_back(c.target + L": " + c.note);
     }
     return lines;
+}
+
+std::vector<ZoneComparison> AddSystemZones(std::vector<CheckResult>& rows, ZoneMapper& mapper,
+                                           const ExaminedUser& user) {
+    std::vector<CheckResult*> user_rows;
+    std::vector<Finding> ours;
+    for (const TrustedSite& site : TrustedSites()) {
+        const std::wstring caption = SiteCaption(site);
+        CheckResult* found = nullptr;
+        for (CheckResult& row : rows) {
+            if (row.group == kTrustedSitesGroup && row.scope == RowScope::User &&
+                row.target == caption) {
+                found = &row;
+                break;
+            }
+        }
+        user_rows.push_back(found);
+        Finding finding{Outcome::CannotLook, L""};
+        if (found != nullptr && found->verdict != RowVerdict::Undecided) {
+            finding.outcome = found->verdict == RowVerdict::Pass ? Outcome::Ok : Outcome::Fail;
+        }
+        ours.push_back(finding);
+    }
+    std::vector<ZoneComparison> comparisons = CompareWithSystemZones(ours, mapper, user);
+    for (std::size_t i = 0; i < comparisons.size() && i < user_rows.size(); ++i) {
+        if (user_rows[i] != nullptr) AddZoneDetails(comparisons[i], user_rows[i]);
+    }
+    return comparisons;
+}
+
+std::wstring ZoneDisagreementText(const std::vector<CheckResult>& rows) {
+    std::wstring text;
+    for (const CheckResult& row : rows) {
+        bool differs = false;
+        std::wstring note;
+        for (const auto& [name, value] : row.details) {
+            if (name == "zone_disagreement") differs = value == L"yes";
+            if (name == "system_zone_note") note = value;
+        }
+        if (!differs) continue;
+        if (text.empty()) text = L"Windows' own zone disagrees with the reading above:\n";
+        std::wstring line = L"  " + row.target + L": " + note;
+        for (wchar_t& c : line) {
+            if (c < 0x20 || c == 0x7F) c = L'?';
+        }
+        text += line + L"\n";
+    }
+    return text;
 }
 
 }  // namespace qtk::companion

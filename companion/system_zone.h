@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "checks/tables.h"
@@ -27,6 +28,9 @@
 #include "companion/finding.h"
 
 namespace qtk::companion {
+
+// The report group whose user rows the system's zone is set beside.
+inline constexpr std::string_view kTrustedSitesGroup = "trusted_sites";
 
 struct ZoneAnswer {
     std::optional<std::uint32_t> zone;
@@ -46,6 +50,7 @@ struct ZoneComparison {
     std::wstring url;     // what the zone manager was asked
     bool asked = false;
     std::optional<std::uint32_t> system_zone;
+    bool compared = false;  // a zone came back and our own reading decided
     bool disagreement = false;
     std::wstring note;  // why not asked, the error, or what disagrees
 };
@@ -58,8 +63,17 @@ std::vector<ZoneComparison> CompareWithSystemZones(const std::vector<Finding>& u
 // "system_zone", "system_zone_url", "zone_disagreement" and "system_zone_note".
 void AddZoneDetails(const ZoneComparison& comparison, CheckResult* row);
 
-// "https://tesk.qrn.example: ours Trusted sites, Windows Internet" lines for the summary,
-// one per disagreement, in table order.
+// "https://tesk.qrn.example: <what disagrees>" lines for the summary, one per
+// disagreement, in table order.
 std::vector<std::wstring> DisagreementLines(const std::vector<ZoneComparison>& comparisons);
+
+// The report's way in: for each trusted site, its user row in `rows` (group
+// "trusted_sites", scope user, the site's caption as target) gives our verdict, and gets
+// Windows' answer as details. Rows of other groups are left as they are.
+std::vector<ZoneComparison> AddSystemZones(std::vector<CheckResult>& rows, ZoneMapper& mapper,
+                                           const ExaminedUser& user);
+
+// The summary's paragraph on the rows marked as disagreements; empty when there are none.
+std::wstring ZoneDisagreementText(const std::vector<CheckResult>& rows);
 
 }  // namespace qtk::companion

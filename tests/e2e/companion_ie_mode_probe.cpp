@@ -65,7 +65,7 @@ int wmain() {
     for (const companion::ZoneComparison& c :
          companion::CompareWithSystemZones(ours, mapper, self)) {
         const std::string zone = c.system_zone ? std::to_string(*c.system_zone) : "-";
-        const char* differs = !c.system_zone ? "-" : c.disagreement ? "yes" : "no";
+        const char* differs = !c.compared ? "-" : c.disagreement ? "yes" : "no";
         std::printf("zone\t%s\t%s\t%s\t%s\n", Field(c.target).c_str(), zone.c_str(), differs,
                     Field(c.note).c_str());
     }

@@ -71,6 +71,7 @@ TEST(SystemZone, MarksWhereWindowsAndOurReadingDisagree) {
         const ZoneComparison& tesk = comparisons[IndexOf(kTesk)];
         EXPECT_TRUE(tesk.asked);
         EXPECT_EQ(tesk.system_zone, c.system.zone);
+        EXPECT_EQ(tesk.compared, c.compared);
         EXPECT_EQ(tesk.disagreement, c.disagreement);
         if (!c.compared) {
             EXPECT_FALSE(tesk.note.empty()) << "say why it was not compared";
@@ -114,6 +115,68 @@ TEST(SystemZone, AskedOnlyForTheProcessOwnUser) {
             }
         }
     }
+}
+
+std::wstring Detail(const CheckResult& row, std::string_view name) {
+    for (const auto& [key, value] : row.details) {
+        if (key == name) return value;
+    }
+    return L"(none)";
+}
+
+// The report's rows as the examination leaves them: the trusted-site rows for both scopes
+// and a row of another group; Windows' answer goes beside the user rows only.
+TEST(SystemZone, SetsWindowsAnswerBesideTheUserRowsAndSumsUpTheDisagreements) {
+    std::vector<CheckResult> rows;
+    for (const TrustedSite& site : TrustedSites()) {
+        for (const RowScope scope : {RowScope::User, RowScope::Machine}) {
+            CheckResult row;
+            row.group = std::string(kTrustedSitesGroup);
+            row.scope = scope;
+            row.target = SiteCaption(site);
+            row.verdict = RowVerdict::Fail;
+            rows.push_back(row);
+        }
+    }
+    CheckResult other;
+    other.group = "popup_allowed";
+    other.scope = RowScope::User;
+    other.target = L"https://tesk.qrn.example";  // same text, another group
+    rows.push_back(other);
+    const auto user_row = [&](std::wstring_view target) -> CheckResult& {
+        for (CheckResult& row : rows) {
+            if (row.group == kTrustedSitesGroup && row.scope == RowScope::User && row.target == target) {
+                return row;
+            }
+        }
+        throw std::logic_error("no such row");
+    };
+    user_row(L"https://tesk.qrn.example").verdict = RowVerdict::Pass;
+    user_row(L"https://kessor.qrn.example").verdict = RowVerdict::Undecided;
+
+    MapZones mapper;  // Internet for everything not named
+    mapper.answers[L"https://any-host.pelund.example/"] = {2u, L""};
+    mapper.answers[L"https://kessor.qrn.example/"] = {2u, L""};
+    AddSystemZones(rows, mapper, ExaminedUser{});
+
+    const CheckResult& tesk = user_row(L"https://tesk.qrn.example");
+    EXPECT_EQ(Detail(tesk, "system_zone"), L"3 (Internet)");
+    EXPECT_EQ(Detail(tesk, "zone_disagreement"), L"yes") << "we pass it, Windows does not";
+    EXPECT_EQ(Detail(user_row(L"https://*.pelund.example"), "zone_disagreement"), L"yes");
+    EXPECT_EQ(Detail(user_row(L"https://*.drosk.example"), "zone_disagreement"), L"no");
+    EXPECT_EQ(Detail(user_row(L"https://kessor.qrn.example"), "zone_disagreement"), L"(none)")
+        << "an undecided row is not compared";
+    for (const CheckResult& row : rows) {
+        if (row.scope == RowScope::Machine || row.group != kTrustedSitesGroup) {
+            EXPECT_TRUE(row.details.empty()) << "only the user rows get Windows' answer";
+        }
+    }
+
+    const std::wstring text = ZoneDisagreementText(rows);
+    EXPECT_NE(text.find(L"https://tesk.qrn.example: "), std::wstring::npos);
+    EXPECT_NE(text.find(L"https://*.pelund.example: "), std::wstring::npos);
+    EXPECT_EQ(text.find(L"drosk"), std::wstring::npos);
+    EXPECT_EQ(ZoneDisagreementText({}), L"") << "nothing to say, no paragraph";
 }
 
 }  // namespace
