@@ -126,7 +126,10 @@ CheckResult Row(const TrustedSite& site, RowVerdict verdict, std::wstring reason
     row.group = std::string(kIeModeGroup);
     row.scope = RowScope::User;
     row.target = SiteCaption(site);
-    row.id = row.group + ".user." + Narrow(row.target);
+    // The same target part as the site's trusted-sites rows: "https:*.qrn.example".
+    row.id = row.group + ".user." + Narrow(FoldCase(std::wstring(site.scheme) + L":" +
+                                                   (site.wildcard ? L"*." : L"") +
+                                                   std::wstring(site.host)));
     row.verdict = verdict;
     row.reason = std::move(reason);
     row.place = std::move(place);

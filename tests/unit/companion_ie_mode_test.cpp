@@ -87,6 +87,7 @@ TEST_P(IeModeCase, DecidesEverySite) {
     if (c.reason_has != nullptr) {
         EXPECT_NE(tesk.reason.find(c.reason_has), std::wstring::npos) << Narrow(tesk.reason);
     }
+    EXPECT_EQ(tesk.id, "ie_mode.user.https:tesk.qrn.example");
     for (const CheckResult& row : rows) {
         EXPECT_EQ(row.group, "ie_mode");
         EXPECT_FALSE(row.reason.empty()) << row.id;
