@@ -10,6 +10,9 @@
 namespace qtk::companion::win32 {
 namespace {
 
+// WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, which the MinGW headers of an older SDK lack.
+constexpr DWORD kAutomaticProxy = 4;
+
 FetchedList Failed(std::wstring error) { return FetchedList{false, {}, std::move(error)}; }
 
 FetchedList ReadFileBytes(const std::wstring& path) {
@@ -112,8 +115,15 @@ FetchedList Download(const std::wstring& url, int timeout_ms) {
     object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (object.empty()) object = L"/";
 
-    const Handle session(api, api.open(L"tkexamine", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // The proxy the user's browser would use, where the system can say (Windows 8.1 and
+    // later); before that, the machine's WinHTTP proxy.
+    HINTERNET opened = api.open(L"tkexamine", kAutomaticProxy, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
+    if (opened == nullptr) {
+        opened = api.open(L"tkexamine", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    const Handle session(api, opened);
     if (!session) return error(L"WinHTTP cannot start");
     api.set_timeouts(session.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms);
     const Handle connection(api, api.connect(session.get(), host.c_str(), parts.nPort, 0));
