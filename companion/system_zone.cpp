@@ -97,7 +97,7 @@ std::vector<ZoneComparison> AddSystemZones(std::vector<CheckResult>& rows, ZoneM
             }
         }
         user_rows.push_back(found);
-        Finding finding{Outcome::CannotLook, L""};
+        Finding finding{Outcome::CannotLook, L"", L""};
         if (found != nullptr && found->verdict != RowVerdict::Undecided) {
             finding.outcome = found->verdict == RowVerdict::Pass ? Outcome::Ok : Outcome::Fail;
         }

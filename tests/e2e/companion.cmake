@@ -7,14 +7,6 @@ target_compile_options(tkaclprobe PRIVATE -municode)
 target_link_options(tkaclprobe PRIVATE -municode -static)
 target_link_libraries(tkaclprobe PRIVATE advapi32)
 
-# Runs the IE-mode examination and the system-zone comparison with their Win32 halves and
-# prints the rows, so that the cases see exactly what WinHTTP, XmlLite and urlmon answer.
-add_executable(tkiemodeprobe ${CMAKE_CURRENT_LIST_DIR}/companion_ie_mode_probe.cpp
-                             ${PROJECT_SOURCE_DIR}/companion/win32/win32_registry.cpp)
-target_compile_options(tkiemodeprobe PRIVATE -municode)
-target_link_options(tkiemodeprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)
-target_link_libraries(tkiemodeprobe PRIVATE qtk_companion_win32 advapi32)
-
 # Hardened like the diagnostic, but a console program.
 add_test(NAME e2e.companion_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
@@ -23,7 +15,7 @@ set_tests_properties(e2e.companion_binary PROPERTIES TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  foreach(case cli examine directory run_check)
+  foreach(case cli examine directory run_check ie_mode)
     add_test(NAME e2e.companion_${case}
       COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_${case}.sh
               $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
@@ -35,16 +27,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       TIMEOUT 150
       LABELS e2e)
   endforeach()
-  add_test(NAME e2e.companion_ie_mode
-    COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_ie_mode.sh
-            $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
-            ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_ie_mode
-            $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
-            $<TARGET_FILE:tkiemodeprobe>)
-  set_tests_properties(e2e.companion_ie_mode PROPERTIES
-    FIXTURES_REQUIRED qtk_wine_template
-    TIMEOUT 240
-    LABELS e2e)
+  # Seven examinations in one case.
+  set_tests_properties(e2e.companion_ie_mode PROPERTIES TIMEOUT 300)
 endif()
 
 # The floors of the examination benchmark (bench/examine_bench.sh), linked exactly like

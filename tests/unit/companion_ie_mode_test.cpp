@@ -8,6 +8,7 @@
 #include <string>
 
 #include "checks/tables.h"
+#include "companion/browser_checks.h"
 #include "fake_registry.h"
 
 namespace qtk::companion {
@@ -230,6 +231,66 @@ TEST(IeMode, NobodyLoggedOnLeavesEveryRowUndecided) {
     for (const CheckResult& row : ExamineIeMode(registry, fetcher, parser, nobody)) {
         SCOPED_TRACE(row.id);
         EXPECT_EQ(row.verdict, kOpen);
+    }
+}
+
+class InternetZones : public ZoneMapper {
+public:
+    int asked = 0;
+    ZoneAnswer MapUrlToZone(const std::wstring&) override {
+        ++asked;
+        return {3u, L""};
+    }
+};
+
+// The report after the marker rows: Windows' zone beside the user rows for the process's
+// own user only, and the IE-mode group read from the examined user's hive.
+TEST(BrowserChecks, FollowTheChosenUser) {
+    const struct {
+        const char* label;
+        UserChoice choice;
+        bool zones_asked;
+        RowVerdict ie_mode;
+        const wchar_t* reason_has;
+    } cases[] = {
+        {"the process's own user", UserChoice{ExaminedUser{}, L"", L"", L"", false}, true, kFail,
+         L"HKCU\\Software\\Policies\\Microsoft\\Edge"},
+        {"another user, read from HKEY_USERS",
+         UserChoice{ExaminedUser{true, false, L"S-1-5-21-111-222-333-1001", L"QRN\\clerk"}, L"",
+                    L"S-1-5-18", L"SYSTEM", true},
+         false, kFail, L"HKU\\S-1-5-21-111-222-333-1001\\Software\\Policies\\Microsoft\\Edge"},
+        {"nobody logged on",
+         UserChoice{ExaminedUser{false, false, L"", L""}, L"no user logged on", L"S-1-5-18",
+                    L"SYSTEM", true},
+         false, kOpen, L"no user logged on"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeRegistrySource registry;
+        // IE mode switched off by the user's policy: the row names where that was read.
+        Level(registry, kUser, 0);
+        std::vector<CheckResult> rows;
+        for (const TrustedSite& site : TrustedSites()) {
+            CheckResult row;
+            row.group = std::string(kTrustedSitesGroup);
+            row.scope = RowScope::User;
+            row.target = SiteCaption(site);
+            row.verdict = RowVerdict::Fail;
+            rows.push_back(row);
+        }
+        InternetZones zones;
+        CannedFetcher fetcher;
+        CannedParser parser;
+        AddBrowserChecks(rows, registry, c.choice, BrowserSeams{zones, fetcher, parser});
+        EXPECT_EQ(zones.asked > 0, c.zones_asked);
+        ASSERT_EQ(rows.size(), 2 * TrustedSites().size());
+        for (std::size_t i = TrustedSites().size(); i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].group, "ie_mode");
+            EXPECT_EQ(rows[i].verdict, c.ie_mode) << Narrow(rows[i].reason);
+            EXPECT_NE((rows[i].reason + L" " + rows[i].place).find(c.reason_has), std::wstring::npos)
+                << Narrow(rows[i].reason) << " / " << Narrow(rows[i].place);
+        }
+        EXPECT_EQ(registry.open_handles, 0);
     }
 }
 
