@@ -4,6 +4,7 @@
 #include <map>
 
 #include "companion/check_rows.h"
+#include "companion/system_zone.h"
 
 namespace qtk::companion {
 namespace {
@@ -75,6 +76,7 @@ std::wstring SummaryText(const std::vector<CheckResult>& rows, const RunFacts& f
                 Wide(ScopeWord(row.scope)) + L" " + Printable(row.target) + L": " +
                 Printable(row.reason) + L"\n";
     }
+    text += ZoneDisagreementText(rows);
     const RowCounts all = Count(rows);
     text += L"Result: " + std::to_wstring(all.pass) + L" pass, " + std::to_wstring(all.fail) +
             L" fail, " + std::to_wstring(all.undecided) + L" undecided";

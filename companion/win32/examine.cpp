@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "checks/contract.h"
+#include "companion/browser_checks.h"
 #include "companion/check_rows.h"
 #include "companion/cli.h"
 #include "companion/examination.h"
@@ -15,10 +16,13 @@
 #include "companion/run_context.h"
 #include "companion/summary.h"
 #include "companion/win32/secure_directory.h"
+#include "companion/win32/site_list_fetch.h"
 #include "companion/win32/win32_console.h"
 #include "companion/win32/win32_output.h"
 #include "companion/win32/win32_registry.h"
 #include "companion/win32/win32_user.h"
+#include "companion/win32/xml_site_list.h"
+#include "companion/win32/zone_mapper.h"
 #include "platform/win32/program.h"
 #include "platform/win32/win32_platform.h"
 
@@ -111,6 +115,12 @@ Examined Examine(const Options& options, RunFacts& facts) {
     // Examinations the window has no room for append their own groups here, reading through
     // ExaminedUserRegistry(system, user.user.logged_on) so that nobody's settings stand in
     // for an absent user; the summary and the report take any group as it comes.
+    {
+        Win32ZoneMapper zones;
+        Win32SiteListFetcher fetcher;
+        XmlLiteSiteListParser parser;
+        AddBrowserChecks(result.rows, system, user, BrowserSeams{zones, fetcher, parser});
+    }
     if (directory && !result.error) {
         Win32OutputFiles files;
         if (const std::optional<Failure> failure =

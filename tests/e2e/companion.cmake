@@ -15,7 +15,7 @@ set_tests_properties(e2e.companion_binary PROPERTIES TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  foreach(case cli examine directory run_check writer)
+  foreach(case cli examine directory run_check writer ie_mode)
     add_test(NAME e2e.companion_${case}
       COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_${case}.sh
               $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
@@ -27,6 +27,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       TIMEOUT 150
       LABELS e2e)
   endforeach()
+  # Seven examinations in one case.
+  set_tests_properties(e2e.companion_ie_mode PROPERTIES TIMEOUT 300)
 endif()
 
 # The floors of the examination benchmark (bench/examine_bench.sh), linked exactly like

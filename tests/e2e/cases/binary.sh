@@ -37,7 +37,7 @@ dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 [[ -n $dlls ]] || fail "no imports found"
 while read -r dll; do
     case ${dll,,} in
-        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | api-ms-win-*.dll)
+        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | ole32.dll | api-ms-win-*.dll)
             echo "ok: imports $dll" ;;
         *) fail "imports $dll, which is not among the system DLLs it may use" ;;
     esac

@@ -1,0 +1,345 @@
+// Edge's IE mode: the two policies and where they are read, where the site list may live,
+// and that every step that leaves the answer open gives an undecided row, never a pass.
+#include "companion/ie_mode.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "checks/tables.h"
+#include "companion/browser_checks.h"
+#include "fake_registry.h"
+
+namespace qtk::companion {
+namespace {
+
+using testing::FakeRegistrySource;
+
+const std::wstring kEdge = L"Software\\Policies\\Microsoft\\Edge";
+constexpr Hive kUser = Hive::CurrentUser;
+constexpr Hive kMachine = Hive::LocalMachine;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class CannedFetcher : public SiteListFetcher {
+public:
+    FetchedList result{true, "<site-list/>", L""};
+    FetchedList Fetch(const SiteListLocation&) override { return result; }
+};
+
+class CannedParser : public SiteListParser {
+public:
+    ParsedList result;
+    ParsedList Parse(const std::string&) override { return result; }
+};
+
+SiteList V2List(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> sites) {
+    SiteList list;
+    list.schema = SiteListSchema::V2;
+    for (const auto& [url, open_in] : sites) list.sites.push_back({url, open_in, false});
+    return list;
+}
+
+void Level(FakeRegistrySource& r, Hive hive, std::uint32_t value) {
+    r.SetDword(hive, View::Native, kEdge, L"InternetExplorerIntegrationLevel", value);
+}
+void ListAt(FakeRegistrySource& r, Hive hive, const std::wstring& where) {
+    r.SetString(hive, View::Native, kEdge, L"InternetExplorerIntegrationSiteList", where);
+}
+
+const RowVerdict kPass = RowVerdict::Pass;
+const RowVerdict kFail = RowVerdict::Fail;
+const RowVerdict kOpen = RowVerdict::Undecided;
+
+struct Case {
+    const char* label;
+    std::function<void(FakeRegistrySource&, CannedFetcher&, CannedParser&)> setup;
+    RowVerdict tesk;       // https://tesk.qrn.example
+    RowVerdict quorin;     // https://*.qrn.example
+    RowVerdict omvar;      // http://*.omvar.example
+    const wchar_t* reason_has = nullptr;  // in the tesk row
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
+
+const CheckResult& RowFor(const std::vector<CheckResult>& rows, std::wstring_view target) {
+    for (const CheckResult& row : rows) {
+        if (row.target == target) return row;
+    }
+    throw std::logic_error("no such row");
+}
+
+class IeModeCase : public ::testing::TestWithParam<Case> {};
+
+TEST_P(IeModeCase, DecidesEverySite) {
+    const Case& c = GetParam();
+    FakeRegistrySource registry;
+    CannedFetcher fetcher;
+    CannedParser parser;
+    parser.result.list = V2List({{L"qrn.example", L"IE11"}, {L"omvar.example", L"IE11"}});
+    c.setup(registry, fetcher, parser);
+    const std::vector<CheckResult> rows = ExamineIeMode(registry, fetcher, parser, ExaminedUser{});
+    ASSERT_EQ(rows.size(), TrustedSites().size());
+    const CheckResult& tesk = RowFor(rows, L"https://tesk.qrn.example");
+    EXPECT_EQ(tesk.verdict, c.tesk) << Narrow(tesk.reason);
+    EXPECT_EQ(RowFor(rows, L"https://*.qrn.example").verdict, c.quorin);
+    EXPECT_EQ(RowFor(rows, L"http://*.omvar.example").verdict, c.omvar);
+    if (c.reason_has != nullptr) {
+        EXPECT_NE(tesk.reason.find(c.reason_has), std::wstring::npos) << Narrow(tesk.reason);
+    }
+    EXPECT_EQ(tesk.id, "ie_mode.user.https:tesk.qrn.example");
+    for (const CheckResult& row : rows) {
+        EXPECT_EQ(row.group, "ie_mode");
+        EXPECT_FALSE(row.reason.empty()) << row.id;
+    }
+    EXPECT_EQ(registry.open_handles, 0);
+}
+
+const Case kPolicyCases[] = {
+    {"IE mode on for the machine, list in force",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"C:\\lists\\sites.xml");
+     },
+     kPass, kPass, kPass, L"qrn.example: open-in IE11"},
+    {"both policies from the user",
+     [](auto& r, auto&, auto&) {
+         Level(r, kUser, 1);
+         ListAt(r, kUser, L"https://lists.qrn.example/sites.xml");
+     },
+     kPass, kPass, kPass},
+    {"nothing set: IE mode is off",
+     [](auto&, auto&, auto&) {}, kFail, kFail, kFail, L"not switched on"},
+    {"level 0 (None)",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 0);
+         ListAt(r, kMachine, L"C:\\sites.xml");
+     },
+     kFail, kFail, kFail, L"0 (None)"},
+    {"level 2 asks for the retired standalone IE11",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 2);
+         ListAt(r, kMachine, L"C:\\sites.xml");
+     },
+     kFail, kFail, kFail, L"NeedIE"},
+    {"the machine's level holds over the user's",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 0);
+         Level(r, kUser, 1);
+         ListAt(r, kUser, L"C:\\sites.xml");
+     },
+     kFail, kFail, kFail, L"0 (None)"},
+    {"a level of the wrong type is not taken as set",
+     [](auto& r, auto&, auto&) {
+         r.SetString(kMachine, View::Native, kEdge, L"InternetExplorerIntegrationLevel", L"1");
+         ListAt(r, kMachine, L"C:\\sites.xml");
+     },
+     kOpen, kOpen, kOpen, L"unexpected value type"},
+    {"a machine policy key that may not be read",
+     [](auto& r, auto&, auto&) {
+         Level(r, kUser, 1);
+         ListAt(r, kUser, L"C:\\sites.xml");
+         r.DenyOpen(kMachine, View::Native, kEdge);
+     },
+     kOpen, kOpen, kOpen, L"access denied"},
+    {"IE mode on but no site list",
+     [](auto& r, auto&, auto&) { Level(r, kMachine, 1); }, kFail, kFail, kFail,
+     L"no Enterprise Mode Site List"},
+    {"an empty site list value configures nothing",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"  ");
+     },
+     kFail, kFail, kFail, L"no Enterprise Mode Site List"},
+    {"the machine's list holds over the user's",
+     [](auto& r, auto&, auto& p) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"C:\\machine.xml");
+         ListAt(r, kUser, L"C:\\user.xml");
+         p.result.list = V2List({{L"qrn.example", L"IE11"}});
+     },
+     kPass, kPass, kFail},
+    {"a list location Edge cannot load",
+     [](auto& r, auto&, auto&) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"ftp://lists/sites.xml");
+     },
+     kOpen, kOpen, kOpen, L"cannot be loaded"},
+    {"a list that cannot be fetched is undecided, not a pass",
+     [](auto& r, auto& f, auto&) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"https://127.0.0.1:9/sites.xml");
+         f.result = FetchedList{false, "", L"the server did not answer in time"};
+     },
+     kOpen, kOpen, kOpen, L"did not answer in time"},
+    {"a list that is not well-formed is undecided, not a pass",
+     [](auto& r, auto&, auto& p) {
+         Level(r, kMachine, 1);
+         ListAt(r, kMachine, L"C:\\sites.xml");
+         p.result = ParsedList{std::nullopt, L"not well-formed at line 3, column 7"};
+     },
+     kOpen, kOpen, kOpen, L"line 3, column 7"},
+};
+INSTANTIATE_TEST_SUITE_P(Policies, IeModeCase, ::testing::ValuesIn(kPolicyCases));
+
+void OnWithList(FakeRegistrySource& r) {
+    Level(r, kMachine, 1);
+    ListAt(r, kMachine, L"C:\\sites.xml");
+}
+
+const Case kListCases[] = {
+    {"one host listed: the wildcard row is not covered",
+     [](auto& r, auto&, auto& p) {
+         OnWithList(r);
+         p.result.list = V2List({{L"tesk.qrn.example", L"IE11"}});
+     },
+     kPass, kFail, kFail},
+    {"a host kept in Edge breaks the wildcard row",
+     [](auto& r, auto&, auto& p) {
+         OnWithList(r);
+         p.result.list = V2List({{L"qrn.example", L"IE11"}, {L"tesk.qrn.example", L"MSEdge"},
+                                 {L"omvar.example", L"IE11"}});
+     },
+     kFail, kFail, kPass, L"open-in MSEdge"},
+    {"a neutral site does not open in IE mode",
+     [](auto& r, auto&, auto& p) {
+         OnWithList(r);
+         p.result.list = V2List({{L"qrn.example", L"None"}});
+     },
+     kFail, kFail, kFail, L"neutral"},
+    {"a v.1 list is read, and the reason says so",
+     [](auto& r, auto&, auto& p) {
+         OnWithList(r);
+         SiteList list;
+         list.schema = SiteListSchema::V1;
+         list.emie.push_back({L"qrn.example", false, std::nullopt, {}});
+         p.result.list = list;
+     },
+     kPass, kPass, kFail, L"v.1"},
+};
+INSTANTIATE_TEST_SUITE_P(Lists, IeModeCase, ::testing::ValuesIn(kListCases));
+
+TEST(IeMode, NobodyLoggedOnLeavesEveryRowUndecided) {
+    FakeRegistrySource registry;
+    OnWithList(registry);
+    CannedFetcher fetcher;
+    CannedParser parser;
+    parser.result.list = V2List({{L"qrn.example", L"IE11"}});
+    ExaminedUser nobody;
+    nobody.logged_on = false;
+    for (const CheckResult& row : ExamineIeMode(registry, fetcher, parser, nobody)) {
+        SCOPED_TRACE(row.id);
+        EXPECT_EQ(row.verdict, kOpen);
+    }
+}
+
+class InternetZones : public ZoneMapper {
+public:
+    int asked = 0;
+    ZoneAnswer MapUrlToZone(const std::wstring&) override {
+        ++asked;
+        return {3u, L""};
+    }
+};
+
+// The report after the marker rows: Windows' zone beside the user rows for the process's
+// own user only, and the IE-mode group read from the examined user's hive.
+TEST(BrowserChecks, FollowTheChosenUser) {
+    const struct {
+        const char* label;
+        UserChoice choice;
+        bool zones_asked;
+        RowVerdict ie_mode;
+        const wchar_t* reason_has;
+    } cases[] = {
+        {"the process's own user", UserChoice{ExaminedUser{}, L"", L"", L"", false}, true, kFail,
+         L"HKCU\\Software\\Policies\\Microsoft\\Edge"},
+        {"another user, read from HKEY_USERS",
+         UserChoice{ExaminedUser{true, false, L"S-1-5-21-111-222-333-1001", L"QRN\\clerk"}, L"",
+                    L"S-1-5-18", L"SYSTEM", true},
+         false, kFail, L"HKU\\S-1-5-21-111-222-333-1001\\Software\\Policies\\Microsoft\\Edge"},
+        {"nobody logged on",
+         UserChoice{ExaminedUser{false, false, L"", L""}, L"no user logged on", L"S-1-5-18",
+                    L"SYSTEM", true},
+         false, kOpen, L"no user logged on"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeRegistrySource registry;
+        // IE mode switched off by the user's policy: the row names where that was read.
+        Level(registry, kUser, 0);
+        std::vector<CheckResult> rows;
+        for (const TrustedSite& site : TrustedSites()) {
+            CheckResult row;
+            row.group = std::string(kTrustedSitesGroup);
+            row.scope = RowScope::User;
+            row.target = SiteCaption(site);
+            row.verdict = RowVerdict::Fail;
+            rows.push_back(row);
+        }
+        InternetZones zones;
+        CannedFetcher fetcher;
+        CannedParser parser;
+        AddBrowserChecks(rows, registry, c.choice, BrowserSeams{zones, fetcher, parser});
+        EXPECT_EQ(zones.asked > 0, c.zones_asked);
+        ASSERT_EQ(rows.size(), 2 * TrustedSites().size());
+        for (std::size_t i = TrustedSites().size(); i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].group, "ie_mode");
+            EXPECT_EQ(rows[i].verdict, c.ie_mode) << Narrow(rows[i].reason);
+            EXPECT_NE((rows[i].reason + L" " + rows[i].place).find(c.reason_has), std::wstring::npos)
+                << Narrow(rows[i].reason) << " / " << Narrow(rows[i].place);
+        }
+        EXPECT_EQ(registry.open_handles, 0);
+    }
+}
+
+TEST(SiteListLocations, WhereEdgeCanLoadAListFrom) {
+    const struct {
+        const char* label;
+        const wchar_t* policy;
+        bool usable;
+        SiteListSource source;
+        const wchar_t* target;
+    } cases[] = {
+        {"local path", L"C:\\lists\\sites.xml", true, SiteListSource::LocalFile,
+         L"C:\\lists\\sites.xml"},
+        {"local path with forward slashes", L"c:/lists/sites.xml", true, SiteListSource::LocalFile,
+         L"c:\\lists\\sites.xml"},
+        {"quoted, with blanks around", L"  \"C:\\lists\\sites.xml\" ", true,
+         SiteListSource::LocalFile, L"C:\\lists\\sites.xml"},
+        {"UNC path", L"\\\\server\\share\\sites.xml", true, SiteListSource::NetworkFile,
+         L"\\\\server\\share\\sites.xml"},
+        {"file: URL of a local file", L"file:///C:/Users/me/Documents/sites.xml", true,
+         SiteListSource::LocalFile, L"C:\\Users\\me\\Documents\\sites.xml"},
+        {"file: URL with an escaped blank", L"file:///C:/My%20Lists/sites.xml", true,
+         SiteListSource::LocalFile, L"C:\\My Lists\\sites.xml"},
+        {"file: URL on localhost", L"file://localhost/C:/sites.xml", true, SiteListSource::LocalFile,
+         L"C:\\sites.xml"},
+        {"file: URL of a share", L"file://server/share/sites.xml", true,
+         SiteListSource::NetworkFile, L"\\\\server\\share\\sites.xml"},
+        {"https", L"https://iemode/sites.xml", true, SiteListSource::Https,
+         L"https://iemode/sites.xml"},
+        {"http, scheme in capitals", L"HTTP://lists.qrn.example/sites.xml", true,
+         SiteListSource::Http, L"HTTP://lists.qrn.example/sites.xml"},
+        {"empty", L"", false, SiteListSource::LocalFile, L""},
+        {"a relative path", L"sites.xml", false, SiteListSource::LocalFile, L""},
+        {"another scheme", L"ftp://lists/sites.xml", false, SiteListSource::LocalFile, L""},
+        {"a file: URL with no drive", L"file:///sites.xml", false, SiteListSource::LocalFile, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::wstring problem;
+        const std::optional<SiteListLocation> location = ParseSiteListLocation(c.policy, &problem);
+        ASSERT_EQ(location.has_value(), c.usable) << Narrow(problem);
+        if (!location) {
+            EXPECT_FALSE(problem.empty());
+            continue;
+        }
+        EXPECT_EQ(location->source, c.source);
+        EXPECT_EQ(location->target, c.target);
+    }
+}
+
+}  // namespace
+}  // namespace qtk::companion
