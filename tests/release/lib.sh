@@ -1,0 +1,78 @@
+# shellcheck shell=bash
+# What the release tests share. A test script sources this and is called as
+#   TEST.sh WORK [ARG...]
+# with WORK its own scratch directory (emptied first); its files stay there after a failure.
+set -euo pipefail
+
+RELEASE_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+RELEASE_ROOT=$(cd "$RELEASE_TESTS/../.." && pwd)
+RELEASE_FAILURES=0
+
+release_work() {
+    RELEASE_WORK=$(realpath -m "$1")
+    rm -rf "$RELEASE_WORK"
+    mkdir -p "$RELEASE_WORK"
+}
+
+fail() {
+    echo "FAIL: $*"
+    RELEASE_FAILURES=$((RELEASE_FAILURES + 1))
+}
+
+# expect WHAT ACTUAL EXPECTED
+expect() {
+    if [[ $2 == "$3" ]]; then echo "ok: $1 = $3"; else fail "$1: expected [$3], got [$2]"; fi
+}
+
+# expect_true WHAT CMD...
+expect_true() {
+    local what=$1
+    shift
+    if "$@"; then echo "ok: $what"; else fail "$what"; fi
+}
+
+# expect_false WHAT CMD...
+expect_false() {
+    local what=$1
+    shift
+    if "$@"; then fail "$what"; else echo "ok: $what"; fi
+}
+
+finish() {
+    if ((RELEASE_FAILURES > 0)); then
+        echo "$(basename "$0" .sh): $RELEASE_FAILURES failure(s); files in ${RELEASE_WORK:-?}"
+        exit 1
+    fi
+    echo "$(basename "$0" .sh): passed"
+}
+
+# make_signer DIR NAME: a throw-away CA (DIR/NAME-ca.pem) and a code-signing certificate it
+# issued, as PEM (NAME.pem with the chain, NAME.key) and as PKCS#12 (NAME.p12, password in
+# NAME.pass). Valid for two days: long enough for a test, useless for anything else.
+make_signer() {
+    local dir=$1 name=$2
+    mkdir -p "$dir"
+    (
+        cd "$dir"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout "$name-ca.key" \
+            -out "$name-ca.pem" -subj "/CN=$name throw-away test CA" \
+            -addext basicConstraints=critical,CA:TRUE \
+            -addext keyUsage=critical,keyCertSign,cRLSign
+        openssl req -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" \
+            -subj "/CN=$name throw-away code signing/O=QUORIN support tools test"
+        printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
+            extendedKeyUsage=codeSigning >"$name.ext"
+        openssl x509 -req -in "$name.csr" -CA "$name-ca.pem" -CAkey "$name-ca.key" \
+            -CAcreateserial -days 2 -extfile "$name.ext" -out "$name.leaf.pem"
+        cat "$name.leaf.pem" "$name-ca.pem" >"$name.pem"
+        printf 'throw away %s\n' "$RANDOM$RANDOM" >"$name.pass"
+        openssl pkcs12 -export -inkey "$name.key" -in "$name.leaf.pem" -certfile "$name-ca.pem" \
+            -out "$name.p12" -passout "file:$name.pass"
+    ) >"$dir/$name.log" 2>&1 || { cat "$dir/$name.log"; echo "cannot make test certificates"; exit 1; }
+}
+
+# msi_table MSI TABLE: the table's rows, tab-separated, without msiinfo's three header lines.
+msi_table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
+
+# msi_property MSI NAME
+msi_property() { msi_table "$1" Property | awk -F'\t' -v n="$2" '$1 == n { print $2 }'; }
