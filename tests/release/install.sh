@@ -128,7 +128,7 @@ bench_expect_true "tkexamine --version examines nothing" test ! -e "$(bench_tmpt
 msiexec_run downgrade.log /i "$(bench_windows_path "$BENCH_WORK/old.msi")"
 bench_expect_true "downgrade: msiexec fails (status $MSI_STATUS)" test "$MSI_STATUS" != 0
 bench_expect_true "downgrade: refused because the newer kit was found" \
-    grep -q "QTK_NEWER_FOUND = {$new_code}" "$BENCH_WORK/downgrade.log"
+    grep -qF "QTK_NEWER_FOUND = $new_code" "$BENCH_WORK/downgrade.log"
 bench_expect "downgrade: listed products" "$(listed_products)" "$new_code $version"
 bench_expect_true "downgrade: run-check.cmd still this release's" \
     same_file "$installed/run-check.cmd" "$kit/run-check.cmd"
