@@ -4,6 +4,7 @@
 # unsigned; a version the installers cannot carry, or a half-given certificate, stops it
 # before anything is written.
 #   assemble.sh WORK RELEASE X64_STAGE X86_STAGE   (RELEASE, the signed one, is not used)
+# shellcheck source=tests/release/lib.sh
 source "$(dirname "$0")/lib.sh"
 release_work "$1"
 x64_stage=$3

@@ -3,6 +3,7 @@
 # and its password from the environment; here a throw-away certificate made for the run.
 # Leaves WORK/out (the release) and WORK/certs (the signer and its CA) for the other tests.
 #   build_release.sh WORK BUILD_DIR CMAKE
+# shellcheck source=tests/release/lib.sh
 source "$(dirname "$0")/lib.sh"
 release_work "$1"
 build=$2

@@ -3,6 +3,7 @@
 # version, the upgrade wiring that lets a newer kit replace an older one in place, where the
 # programs and the Start-menu shortcut go, and that each carries the release's own files.
 #   installers.sh WORK RELEASE VERSION
+# shellcheck source=tests/release/lib.sh
 source "$(dirname "$0")/lib.sh"
 release_work "$1"
 release=$2

@@ -4,6 +4,7 @@
 # for the folder it sits in, stripped, carrying the release's version, and the text files
 # with the line ends Windows expects.
 #   kit.sh WORK RELEASE VERSION OBJDUMP
+# shellcheck source=tests/release/lib.sh
 source "$(dirname "$0")/lib.sh"
 release_work "$1"
 release=$2

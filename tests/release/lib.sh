@@ -5,6 +5,7 @@
 set -euo pipefail
 
 RELEASE_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck disable=SC2034  # for the test scripts
 RELEASE_ROOT=$(cd "$RELEASE_TESTS/../.." && pwd)
 RELEASE_FAILURES=0
 

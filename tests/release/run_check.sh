@@ -56,6 +56,7 @@ run_case() {
     else
         bench_expect "$label: exit status" "$rc" 0
         # The diagnostic is started, not awaited: it may write a moment after cmd ends.
+        # shellcheck disable=SC2016  # evaluated at each poll
         qtk_wait_until 15000 eval '[[ $(ran) == *tkcheck.exe* ]]' || true
         bench_expect "$label: programs run" "$(ran)" "$expected/tkexamine.exe $expected/tkcheck.exe "
     fi

@@ -5,6 +5,7 @@
 # way an organisation hands over its certificate, and for the mistakes it must refuse
 # instead of quietly shipping unsigned or half-written files.
 #   signatures.sh WORK RELEASE CERTS
+# shellcheck source=tests/release/lib.sh
 source "$(dirname "$0")/lib.sh"
 release_work "$1"
 release=$2
