@@ -59,7 +59,7 @@ msiexec_run() {
     local log=$1 pid
     shift
     qtk_wine --version >/dev/null
-    wine msiexec "$@" /qn /l*v "$(bench_windows_path "$BENCH_WORK/$log")" \
+    wine msiexec "$@" /qn /l*v "$(qtk_windows_path "$BENCH_WORK/$log")" \
         >>"$BENCH_WORK/msiexec.out" 2>&1 </dev/null &
     pid=$!
     qtk_on_exit qtk_kill_pid "$pid"
@@ -82,13 +82,13 @@ listed_products() {
 same_file() { cmp -s "$1" "$2"; }
 
 # ---- an older kit, installed silently
-msiexec_run install-old.log /i "$(bench_windows_path "$BENCH_WORK/old.msi")"
+msiexec_run install-old.log /i "$(qtk_windows_path "$BENCH_WORK/old.msi")"
 bench_expect "older kit: msiexec exit status" "$MSI_STATUS" 0
 qtk_wait_until 30000 test -f "$installed/run-check.cmd" || bench_fail "older kit: nothing installed"
 bench_expect "older kit: listed products" "$(listed_products)" "$old_code $old_version"
 
 # ---- this release over it: upgraded in place
-msiexec_run install-new.log /i "$(bench_windows_path "$new_msi")"
+msiexec_run install-new.log /i "$(qtk_windows_path "$new_msi")"
 bench_expect "upgrade: msiexec exit status" "$MSI_STATUS" 0
 qtk_wait_until 30000 same_file "$installed/run-check.cmd" "$kit/run-check.cmd" ||
     bench_fail "upgrade: run-check.cmd is not this release's"
@@ -115,17 +115,17 @@ PY
 fi
 
 # The installed companion tells which version is deployed.
-rm -rf "$(bench_tmptk '')"
+rm -rf "$(qtk_tmptk_path '')"
 rc=0
 timeout 60 wine "$install_dir_win\\tkexamine.exe" --version >"$BENCH_WORK/version.out" \
     2>>"$BENCH_WORK/version.err" </dev/null || rc=$?
 bench_expect "installed tkexamine --version: exit status" "$rc" 0
 bench_expect_true "installed tkexamine --version prints $version ($(head -c 200 "$BENCH_WORK/version.out"))" \
     grep -qw -- "${version//./\\.}" "$BENCH_WORK/version.out"
-bench_expect_true "tkexamine --version examines nothing" test ! -e "$(bench_tmptk '')"
+bench_expect_true "tkexamine --version examines nothing" test ! -e "$(qtk_tmptk_path '')"
 
 # ---- an older kit over this one: refused, this one stays
-msiexec_run downgrade.log /i "$(bench_windows_path "$BENCH_WORK/old.msi")"
+msiexec_run downgrade.log /i "$(qtk_windows_path "$BENCH_WORK/old.msi")"
 bench_expect_true "downgrade: msiexec fails (status $MSI_STATUS)" test "$MSI_STATUS" != 0
 bench_expect_true "downgrade: refused because the newer kit was found" \
     grep -qF "QTK_NEWER_FOUND = $new_code" "$BENCH_WORK/downgrade.log"
@@ -134,7 +134,7 @@ bench_expect_true "downgrade: run-check.cmd still this release's" \
     same_file "$installed/run-check.cmd" "$kit/run-check.cmd"
 
 # ---- a rebuild of this version (new ProductCode): replaces, never sits beside
-msiexec_run rebuild.log /i "$(bench_windows_path "$BENCH_WORK/rebuild.msi")"
+msiexec_run rebuild.log /i "$(qtk_windows_path "$BENCH_WORK/rebuild.msi")"
 bench_expect "rebuild: msiexec exit status" "$MSI_STATUS" 0
 bench_expect "rebuild: listed products" "$(listed_products)" "$rebuild_code $version"
 

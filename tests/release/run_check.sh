@@ -26,7 +26,7 @@ done
 bench_prepare 96
 log=$BENCH_WORK/ran.log
 export QTK_STAND_IN_LOG
-QTK_STAND_IN_LOG=$(bench_windows_path "$log")
+QTK_STAND_IN_LOG=$(qtk_windows_path "$log")
 
 # ran: what the stand-ins wrote, as folder/program relative to the work directory.
 ran() {
@@ -44,10 +44,10 @@ run_case() {
         printf '@echo off\r\n'
         printf 'set PROCESSOR_ARCHITECTURE=%s\r\n' "${arch#-}"
         printf 'set PROCESSOR_ARCHITEW6432=%s\r\n' "${w6432#-}"
-        printf 'call "%s\\run-check.cmd"\r\n' "$(bench_windows_path "$dir")"
+        printf 'call "%s\\run-check.cmd"\r\n' "$(qtk_windows_path "$dir")"
         printf 'exit /b %%errorlevel%%\r\n'
     } >"$driver"
-    timeout 60 wine cmd /c "$(bench_windows_path "$driver")" >"$BENCH_WORK/cmd.out" 2>&1 </dev/null ||
+    timeout 60 wine cmd /c "$(qtk_windows_path "$driver")" >"$BENCH_WORK/cmd.out" 2>&1 </dev/null ||
         rc=$?
     if [[ $expected == refused ]]; then
         bench_expect "$label: exit status" "$rc" 1
