@@ -72,6 +72,29 @@ make_signer() {
     ) >"$dir/$name.log" 2>&1 || { cat "$dir/$name.log"; echo "cannot make test certificates"; exit 1; }
 }
 
+# make_tsa DIR: a throw-away time-stamping authority in DIR (tsa-ca.pem, tsa.pem, tsa.key,
+# tsa.cnf for `openssl ts -reply`), for tsa.py to serve.
+make_tsa() {
+    local dir=$1
+    mkdir -p "$dir"
+    (
+        cd "$dir"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout tsa-ca.key -out tsa-ca.pem \
+            -subj "/CN=throw-away time-stamping CA" \
+            -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+        openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=throw-away TSA"
+        printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
+            extendedKeyUsage=critical,timeStamping >tsa.ext
+        openssl x509 -req -in tsa.csr -CA tsa-ca.pem -CAkey tsa-ca.key -CAcreateserial -days 2 \
+            -extfile tsa.ext -out tsa.pem
+        echo 01 >serial
+        printf '%s\n' '[ tsa ]' 'default_tsa = tsa_config' '[ tsa_config ]' 'serial = ./serial' \
+            'signer_cert = ./tsa.pem' 'signer_key = ./tsa.key' 'certs = ./tsa-ca.pem' \
+            'signer_digest = sha256' 'default_policy = 1.2.3.4.1' 'digests = sha256, sha1' \
+            'ess_cert_id_alg = sha256' >tsa.cnf
+    ) >"$dir/make_tsa.log" 2>&1 || { cat "$dir/make_tsa.log"; echo "cannot make the test TSA"; exit 1; }
+}
+
 # msi_table MSI TABLE: the table's rows, tab-separated, without msiinfo's three header lines.
 msi_table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 

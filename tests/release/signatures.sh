@@ -92,6 +92,22 @@ sign_case "encrypted key, password from a file" signed QTK_SIGN_CERT="$certs/sig
 sign_case "PKCS#12, password from a file, checked against the CA" signed \
     QTK_SIGN_PKCS12="$certs/signer.p12" QTK_SIGN_PASSWORD_FILE="$certs/signer.pass" \
     QTK_SIGN_CAFILE="$ca"
+# An RFC 3161 time stamp from a server of the test's own; a server that does not answer
+# fails the signing rather than leaving a signature that dies with the certificate.
+make_tsa "$RELEASE_WORK/tsa"
+python3 "$RELEASE_TESTS/tsa.py" "$RELEASE_WORK/tsa" >"$RELEASE_WORK/tsa/server.log" 2>&1 &
+tsa_pid=$!
+trap 'kill $tsa_pid 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [[ -s $RELEASE_WORK/tsa/port ]] && break; sleep 0.1; done
+sign_case "PEM with an RFC 3161 time stamp" signed QTK_SIGN_CERT="$certs/signer.pem" \
+    QTK_SIGN_KEY="$certs/signer.key" QTK_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$RELEASE_WORK/tsa/port")"
+expect_true "the time stamp verifies against the TSA's CA" bash -c \
+    "osslsigncode verify -CAfile '$ca' -TSA-CAfile '$RELEASE_WORK/tsa/tsa-ca.pem' -in '$RELEASE_WORK/case.exe' 2>&1 |
+        grep -q 'Timestamp Server Signature verification: ok'"
+sign_case "a time-stamp server that does not answer" refused QTK_SIGN_CERT="$certs/signer.pem" \
+    QTK_SIGN_KEY="$certs/signer.key" QTK_SIGN_TIMESTAMP_URL=http://127.0.0.1:1
+kill "$tsa_pid" 2>/dev/null || true
+
 sign_case "nothing configured" unsigned
 sign_case "PKCS#12 with the wrong password" refused \
     QTK_SIGN_PKCS12="$certs/signer.p12" QTK_SIGN_PASSWORD_FILE="$RELEASE_WORK/wrong.pass"
