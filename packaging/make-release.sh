@@ -89,10 +89,16 @@ for arch in x64 x86; do
         "$work/tkcheck.ico" "$dir/"
     msi=$out/$name-$arch.msi
     rm -f "$msi"
-    # wixl only warns about what it does not understand, so its output is shown whole.
+    # wixl only warns about an attribute or element it does not implement, and builds the
+    # installer without it: a warning is a failure here.
     (cd "$dir" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
-        -D UpgradeBelow="$upgrade_below" -o "$msi" "$root/packaging/kit.wxs") ||
-        die "wixl failed for $arch"
+        -D UpgradeBelow="$upgrade_below" -o "$msi" "$root/packaging/kit.wxs") 2>"$work/wixl.log" ||
+        { cat "$work/wixl.log" >&2; die "wixl failed for $arch"; }
+    if grep -qiE 'warning|critical|unimplemented' "$work/wixl.log"; then
+        cat "$work/wixl.log" >&2
+        rm -f "$msi"
+        die "wixl ignored part of packaging/kit.wxs for $arch (above)"
+    fi
     "$sign" "$msi"
 done
 
