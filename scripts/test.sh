@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test through one CTest run: the host unit tests (under
-# AddressSanitizer and UBSan), the differential fuzz run, the benchmark smoke runs, and the
+# AddressSanitizer and UBSan), the differential fuzz run, the benchmark smoke runs, the
 # end-to-end bench that drives the real .exe under Wine, and the release (zip, installers,
 # signatures; the 64-bit installer under Wine). The 32-bit Windows build cannot run
 # here, so it is only built.
