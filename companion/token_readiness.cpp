@@ -448,6 +448,8 @@ PackagePlace FindPackage(RegistrySource& registry, std::wstring_view display_nam
 
 bool ProgramInFolder(std::wstring_view program, std::wstring_view folder) {
     if (folder.empty()) return false;
+    // A service's command line quotes a program path that holds blanks.
+    if (!program.empty() && program.front() == L'"') program.remove_prefix(1);
     const std::wstring p = FoldWide(program);
     std::wstring f = FoldWide(folder);
     if (f.back() != L'\\') f += L'\\';

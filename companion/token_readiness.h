@@ -73,7 +73,7 @@ struct ServiceFacts {
     StartType start_type = StartType::Unknown;
     bool delayed_start = false;
     bool trigger_start = false;    // at least one start trigger is registered
-    std::wstring program;          // the image path, expanded, without its arguments
+    std::wstring program;          // its command line (image path), variables expanded
 };
 
 struct ServiceList {
@@ -184,7 +184,8 @@ struct PackagePlace {
 };
 PackagePlace FindPackage(RegistrySource& registry, std::wstring_view display_name);
 
-// Whether program (an absolute path) lies in folder or below it, without regard to case.
+// Whether program (an absolute path, perhaps quoted and followed by arguments, as a
+// service command line holds it) lies in folder or below it, without regard to case.
 bool ProgramInFolder(std::wstring_view program, std::wstring_view folder);
 
 // The whole group, in report order.

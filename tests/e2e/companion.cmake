@@ -7,6 +7,16 @@ target_compile_options(tkaclprobe PRIVATE -municode)
 target_link_options(tkaclprobe PRIVATE -municode -static)
 target_link_libraries(tkaclprobe PRIVATE advapi32)
 
+# Puts test certificates into a prefix user's stores and runs the token examination
+# through the companion's own Windows layer.
+add_executable(tktokenprobe ${CMAKE_CURRENT_LIST_DIR}/token_probe.cpp
+               ${PROJECT_SOURCE_DIR}/companion/win32/win32_registry.cpp)
+target_compile_options(tktokenprobe PRIVATE -municode)
+target_compile_definitions(tktokenprobe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                _WIN32_WINNT=0x0601)
+target_link_options(tktokenprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)
+target_link_libraries(tktokenprobe PRIVATE qtk_companion_token_win32 crypt32)
+
 # Hardened like the diagnostic, but a console program.
 add_test(NAME e2e.companion_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
