@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# The token group through the companion's own Windows layer (tktokenprobe runs the same
+# examination code), on a prefix with no smart-card reader and then with test
+# certificates this case makes and adds to the prefix user's stores:
+#
+# - no reader: whatever Wine's smart-card layer answers is reported as it is (here, with
+#   no PC/SC daemon, SCardEstablishContext gives 0x80100001), never as a pass;
+# - certificates whose key-provider property names a smart-card provider: one usable, one
+#   expired, one for e-mail only (no Client Authentication), one that chains to no trusted
+#   root, one expiring in ten days, one of a vendor provider that a card type registers;
+#   one of a software provider, which is left out;
+# - the examination writes nothing: a registry export before and after is the same and
+#   inotify sees nothing written under the user's profile or C:\tmptk.
+#
+#   companion_token.sh ... NAME TKEXAMINE ACLPROBE KITDIR TKTOKENPROBE
+source "$(dirname "$0")/companion_lib.sh" "$@"
+TOKEN_PROBE=$(realpath "${CASE_ARGS[3]:?tktokenprobe.exe}")
+
+# token_probe OUT ARG...: the probe with its output in OUT; the case fails if it cannot.
+token_probe() {
+    local out=$1 rc=0
+    shift
+    qtk_wine "$TOKEN_PROBE" "$@" >"$out" 2>>"$BENCH_WORK/probe.log" || rc=$?
+    ((rc == 0)) || qtk_die "tktokenprobe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
+}
+
+# row FILE ID: the row's line; field FILE ID N: its Nth tab-separated field (2 verdict,
+# 3 reason); detail FILE ID NAME: the value of one of its details.
+row() { awk -F'\t' -v id="$2" '$1 == id' "$1"; }
+field() { row "$1" "$2" | cut -f "$3"; }
+detail() { row "$1" "$2" | tr '\t' '\n' | sed -n "s/^$3=//p"; }
+
+# expect_row FILE ID VERDICT TEXT: the row is there with VERDICT and TEXT in its reason.
+expect_row() {
+    local line
+    line=$(row "$1" "$2")
+    if [[ -z $line ]]; then
+        bench_fail "no row $2 in $1"
+        return
+    fi
+    bench_expect "verdict of $2" "$(cut -f2 <<<"$line")" "$3"
+    [[ $(cut -f3 <<<"$line") == *"$4"* ]] || bench_fail "reason of $2 lacks '$4': $(cut -f3 <<<"$line")"
+}
+
+# ---- certificates, made here with openssl
+certs=$BENCH_WORK/certs
+mkdir -p "$certs/issued"
+: >"$certs/index.txt"
+echo 1000 >"$certs/serial"
+cat >"$certs/ca.cnf" <<EOF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $certs/index.txt
+new_certs_dir = $certs/issued
+serial = $certs/serial
+certificate = $certs/root.pem
+private_key = $certs/root.key
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+commonName = supplied
+[client]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = clientAuth
+[mail]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = emailProtection
+EOF
+openssl_quiet() { openssl "$@" >>"$certs/openssl.log" 2>&1 || qtk_die "openssl $1 failed: $(tail -n 3 "$certs/openssl.log")"; }
+when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
+
+openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/root.key" -out "$certs/root.pem" \
+    -subj "/CN=QRN Test Root" -days 3650 \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+# issue NAME EXTENSIONS START END: a certificate of the test root for CN=NAME.
+issue() {
+    openssl_quiet req -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.csr" -subj "/CN=$1"
+    openssl_quiet ca -batch -config "$certs/ca.cnf" -extensions "$2" -startdate "$3" -enddate "$4" \
+        -notext -in "$certs/$1.csr" -out "$certs/$1.pem"
+}
+issue usable client "$(when '-1 day')" "$(when '+1 year')"
+issue expired client "$(when '-2 years')" "$(when '-1 year')"
+issue mailonly mail "$(when '-1 day')" "$(when '+1 year')"
+issue soon client "$(when '-1 day')" "$(when '+10 days 1 hour')"
+issue vendor client "$(when '-1 day')" "$(when '+1 year')"
+issue software client "$(when '-1 day')" "$(when '+1 year')"
+# Its own root, which nobody trusts.
+openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/stranger.key" -out "$certs/stranger.pem" \
+    -subj "/CN=stranger" -days 365 -addext "extendedKeyUsage=clientAuth"
+declare -A thumb
+for name in root usable expired mailonly soon vendor software stranger; do
+    openssl_quiet x509 -in "$certs/$name.pem" -outform DER -out "$certs/$name.der"
+    thumb[$name]=$(openssl x509 -in "$certs/$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+done
+der() { companion_windows_path "$certs/$1.der"; }
+
+bench_prepare 96
+
+# ---- no reader, no certificate
+token_probe none.tsv examine
+readers_verdict=$(field none.tsv token.machine.readers 2)
+readers_reason=$(field none.tsv token.machine.readers 3)
+echo "Wine answered: $readers_verdict: $readers_reason"
+bench_expect_true "the readers row is there" test -n "$readers_verdict"
+[[ $readers_verdict != pass ]] || bench_fail "no reader on this bench, yet: $readers_reason"
+code=$(detail none.tsv token.machine.readers code)
+if [[ $readers_verdict == undecided ]]; then
+    # Passed on as it came: the code the smart-card layer gave is in the reason.
+    bench_expect_true "the smart-card layer's answer ($code) is in the reason" \
+        test -n "$code" -a "${readers_reason/$code/}" != "$readers_reason"
+fi
+bench_expect "reader rows with no reader" "$(grep -c '^token\.machine\.reader\.' none.tsv || true)" 0
+expect_row none.tsv token.user.certificates fail "no certificate in the personal store"
+bench_expect "rows of the token group only" "$(cut -f1 none.tsv | grep -vc '^token\.' || true)" 0
+
+# ---- test certificates in the user's stores
+ksp='Microsoft Smart Card Key Storage Provider'
+csp='Microsoft Base Smart Card Crypto Provider'
+token_probe add.tsv add-root "$(der root)" \
+    add-my "$(der usable)" "$ksp" 0 add-my "$(der expired)" "$csp" 1 \
+    add-my "$(der mailonly)" "$ksp" 0 add-my "$(der stranger)" "$ksp" 0 \
+    add-my "$(der soon)" "$ksp" 0 add-my "$(der vendor)" 'Test Vendor Token CSP' 1 \
+    add-my "$(der software)" 'Microsoft Software Key Storage Provider' 0
+qtk_reg_set 'HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\Test Vendor Card' \
+    'Crypto Provider' REG_SZ 'Test Vendor Token CSP'
+
+# ---- the examination, watched
+registry_keys=('HKLM\Software' 'HKLM\System' 'HKCU')
+export_registry() {
+    local key i=0
+    : >"$1.regs"
+    for key in "${registry_keys[@]}"; do
+        qtk_wine reg export "$key" "$1.$i.reg" /y >>"$BENCH_WORK/wine.log" 2>&1 ||
+            qtk_die "reg export $key failed"
+        iconv -f UTF-16LE -t UTF-8 "$1.$i.reg" | tr -d '\r' >>"$1.regs"
+        i=$((i + 1))
+    done
+}
+export_registry before
+watch_log=$BENCH_WORK/token.inotify
+inotifywait -m -r --format $'%w%f\t%e' -o "$watch_log" \
+    -e modify,attrib,close_write,create,delete,moved_from,moved_to \
+    "$WINEPREFIX/drive_c/users" "$WINEPREFIX/drive_c/tmptk" 2>"$watch_log.err" &
+watch_pid=$!
+qtk_on_exit qtk_kill_pid "$watch_pid"
+qtk_wait_until 20000 grep -q 'Watches established' "$watch_log.err" ||
+    qtk_die "inotifywait did not start: $(cat "$watch_log.err")"
+token_probe report.tsv examine
+# A fence: once its own event is logged, every earlier one is too.
+touch "$WINEPREFIX/drive_c/tmptk/.fence"
+qtk_wait_until 10000 grep -q '/\.fence' "$watch_log" || bench_fail "inotify lost its events"
+qtk_kill_pid "$watch_pid"
+export_registry after
+bench_expect "registry lines changed by the examination" \
+    "$(diff before.regs after.regs | grep -c '^[<>]' || true)" 0
+bench_expect "files written by the examination" "$(grep -v '/\.fence' "$watch_log" | tr '\n' ' ')" ""
+rm -f "$WINEPREFIX/drive_c/tmptk/.fence"
+
+# ---- what it found
+cert() { printf 'token.user.certificate.%s' "${thumb[$1]}"; }
+expect_row report.tsv token.user.certificates pass "6 certificate(s) with a key on a token"
+bench_expect "software keys counted" "$(detail report.tsv token.user.certificates software_keys)" 1
+expect_row report.tsv "$(cert usable)" pass "usable for signing in"
+bench_expect "chain of the usable one" "$(detail report.tsv "$(cert usable)" chain)" trusted
+bench_expect "its issuer" "$(detail report.tsv "$(cert usable)" issuer)" "CN=QRN Test Root"
+expect_row report.tsv "$(cert expired)" fail "expired on"
+expect_row report.tsv "$(cert mailonly)" fail "not usable for Client Authentication"
+bench_expect "Client Authentication of the e-mail one" \
+    "$(detail report.tsv "$(cert mailonly)" client_authentication)" no
+expect_row report.tsv "$(cert stranger)" fail "does not chain to a trusted root"
+expect_row report.tsv "$(cert soon)" pass "expires in 10 day(s)"
+bench_expect "the expiring one is flagged" "$(detail report.tsv "$(cert soon)" expires_soon)" yes
+expect_row report.tsv "$(cert vendor)" pass "usable"
+bench_expect "the software key's certificate is left out" "$(row report.tsv "$(cert software)")" ""
+
+bench_finish
