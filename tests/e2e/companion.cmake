@@ -40,19 +40,17 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   # Seven examinations in one case.
   set_tests_properties(e2e.companion_ie_mode PROPERTIES TIMEOUT 300)
   # The token group through tktokenprobe, with certificates the case makes itself.
-  find_program(QTK_OPENSSL openssl)
-  if(QTK_OPENSSL)
-    add_test(NAME e2e.companion_token
-      COMMAND ${QTK_COMPANION_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_token.sh
-              $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
-              ${QTK_COMPANION_BENCH}/wine-template ${QTK_COMPANION_BENCH}/work companion_token
-              $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
-              $<TARGET_FILE:tktokenprobe>)
-    set_tests_properties(e2e.companion_token PROPERTIES
-      FIXTURES_REQUIRED qtk_wine_template
-      TIMEOUT 180
-      LABELS e2e)
-  endif()
+  find_program(QTK_OPENSSL openssl REQUIRED)
+  add_test(NAME e2e.companion_token
+    COMMAND ${QTK_COMPANION_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_token.sh
+            $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
+            ${QTK_COMPANION_BENCH}/wine-template ${QTK_COMPANION_BENCH}/work companion_token
+            $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
+            $<TARGET_FILE:tktokenprobe>)
+  set_tests_properties(e2e.companion_token PROPERTIES
+    FIXTURES_REQUIRED qtk_wine_template
+    TIMEOUT 180
+    LABELS e2e)
 endif()
 
 # The floors of the examination benchmark (bench/examine_bench.sh), linked exactly like
