@@ -67,14 +67,16 @@ std::wstring StartText(const ServiceFacts& service) {
 // The SCARD_* codes a person meets, by the names winscard.h gives them.
 std::wstring ScardName(std::uint32_t code) {
     switch (code) {
-        case scard::kInternalError: return L"SCARD_F_INTERNAL_ERROR, an internal consistency check failed";
+        case scard::kInternalError:
+            return L"SCARD_F_INTERNAL_ERROR, an internal consistency check failed";
         case 0x80100003: return L"SCARD_E_INVALID_HANDLE";
         case 0x80100006: return L"SCARD_E_NO_MEMORY";
         case 0x80100009: return L"SCARD_E_UNKNOWN_READER";
         case 0x8010000A: return L"SCARD_E_TIMEOUT";
         case 0x80100017: return L"SCARD_E_READER_UNAVAILABLE";
         case scard::kNoService: return L"SCARD_E_NO_SERVICE, the resource manager is not running";
-        case scard::kServiceStopped: return L"SCARD_E_SERVICE_STOPPED, the resource manager has shut down";
+        case scard::kServiceStopped:
+            return L"SCARD_E_SERVICE_STOPPED, the resource manager has shut down";
         case scard::kNoReaders: return L"SCARD_E_NO_READERS_AVAILABLE";
         default: return L"";
     }
@@ -194,11 +196,12 @@ CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstri
     }
     if (service.error != 0) {
         row.verdict = RowVerdict::Undecided;
-        row.reason = who + L" could not be queried (Windows error " +
-                     std::to_wstring(service.error) + L")";
+        row.reason =
+            who + L" could not be queried (Windows error " + std::to_wstring(service.error) + L")";
         return row;
     }
-    if (!service.display_name.empty()) row.details.emplace_back("display_name", service.display_name);
+    if (!service.display_name.empty())
+        row.details.emplace_back("display_name", service.display_name);
     row.details.emplace_back("state", StateText(service.state));
     row.details.emplace_back("start", StartText(service));
     if (!service.program.empty()) row.details.emplace_back("program", service.program);
@@ -246,16 +249,19 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
                                                     survey.failed_at == ReaderStep::Status
                                                 ? ReaderStep::List
                                                 : survey.failed_at);
-    const bool listed = survey.failed_at == ReaderStep::None || survey.failed_at == ReaderStep::Status;
+    const bool listed =
+        survey.failed_at == ReaderStep::None || survey.failed_at == ReaderStep::Status;
     if (survey.failed_at == ReaderStep::Load) {
         readers.verdict = RowVerdict::Undecided;
         readers.reason = L"winscard.dll could not be loaded from System32 (Windows error " +
                          std::to_wstring(survey.code) + L")";
-    } else if (!listed && (survey.code == scard::kNoService || survey.code == scard::kServiceStopped)) {
+    } else if (!listed &&
+               (survey.code == scard::kNoService || survey.code == scard::kServiceStopped)) {
         readers.verdict = RowVerdict::Fail;
-        readers.reason = L"the smart-card resource manager is not running: " + StepText(survey.failed_at) +
-                         L" answered " + CodeText(survey.code);
-    } else if ((!listed && survey.code == scard::kNoReaders) || (listed && survey.readers.empty())) {
+        readers.reason = L"the smart-card resource manager is not running: " +
+                         StepText(survey.failed_at) + L" answered " + CodeText(survey.code);
+    } else if ((!listed && survey.code == scard::kNoReaders) ||
+               (listed && survey.readers.empty())) {
         readers.verdict = RowVerdict::Fail;
         readers.reason = L"no smart-card reader is attached or seen by Windows";
     } else if (!listed) {
@@ -267,7 +273,8 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     } else {
         readers.verdict = RowVerdict::Pass;
         readers.reason = std::to_wstring(survey.readers.size()) + L" reader(s) seen";
-        for (const ReaderFacts& reader : survey.readers) readers.details.emplace_back("reader", reader.name);
+        for (const ReaderFacts& reader : survey.readers)
+            readers.details.emplace_back("reader", reader.name);
     }
     if (!listed) readers.details.emplace_back("code", Hex32(survey.code));
     rows.push_back(std::move(readers));
@@ -300,8 +307,10 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
         } else if (state & scard::kStatePresent) {
             row.verdict = RowVerdict::Pass;
             row.reason = L"a token is present";
-            if (state & scard::kStateExclusive) row.reason += L", held exclusively by another program";
-            else if (state & scard::kStateInUse) row.reason += L", in use by another program";
+            if (state & scard::kStateExclusive)
+                row.reason += L", held exclusively by another program";
+            else if (state & scard::kStateInUse)
+                row.reason += L", in use by another program";
         } else {
             row.verdict = RowVerdict::Undecided;
             row.reason = L"the reader reported state " + Hex32(state);
@@ -363,7 +372,8 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
 
     // Whole days still to go, rounded down: a certificate ending in 10 hours has 0 left.
     const std::int64_t left = certificate.not_after - now;
-    const std::int64_t days_left = left >= 0 ? left / kSecondsPerDay : -((-left + kSecondsPerDay - 1) / kSecondsPerDay);
+    const std::int64_t days_left =
+        left >= 0 ? left / kSecondsPerDay : -((-left + kSecondsPerDay - 1) / kSecondsPerDay);
     row.details.emplace_back("days_left", std::to_wstring(days_left));
     if (now < certificate.not_before) {
         faults.push_back(L"not valid before " + UtcText(certificate.not_before));
@@ -387,7 +397,8 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
                         std::to_wstring(chain.build_error) + L")");
         row.details.emplace_back("chain", L"not built");
     } else if (chain.policy_error != 0) {
-        faults.push_back(L"does not chain to a trusted root: " + ChainErrorText(chain.policy_error));
+        faults.push_back(L"does not chain to a trusted root: " +
+                         ChainErrorText(chain.policy_error));
         row.details.emplace_back("chain", Hex32(chain.policy_error));
     } else {
         row.details.emplace_back("chain", L"trusted");
@@ -428,15 +439,18 @@ PackagePlace FindPackage(RegistrySource& registry, std::wstring_view display_nam
             found.found = true;
             found.entry = DescribePlace(product_place);
             std::wstring folder;
-            if (registry.ReadString(key.Handle(), L"InstallLocation", &folder) != reg_error::kSuccess ||
+            if (registry.ReadString(key.Handle(), L"InstallLocation", &folder) !=
+                    reg_error::kSuccess ||
                 !Absolute(folder)) {
                 // Many MSI packages leave InstallLocation empty but name their icon.
                 std::wstring icon;
-                folder = registry.ReadString(key.Handle(), L"DisplayIcon", &icon) == reg_error::kSuccess
-                             ? IconFolder(icon)
-                             : L"";
+                folder =
+                    registry.ReadString(key.Handle(), L"DisplayIcon", &icon) == reg_error::kSuccess
+                        ? IconFolder(icon)
+                        : L"";
             }
-            while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+            while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+                folder.pop_back();
             if (Absolute(folder)) {
                 found.folder = std::move(folder);
                 return found;
@@ -462,7 +476,8 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     rows.push_back(JudgeService(system.QueryService(kSmartCardService), "token.machine.scardsvr",
                                 L"the Smart Card service"));
     rows.push_back(JudgeService(system.QueryService(kCertPropagationService),
-                                "token.machine.certpropsvc", L"the Certificate Propagation service"));
+                                "token.machine.certpropsvc",
+                                L"the Certificate Propagation service"));
     for (CheckResult& row : JudgeReaders(system.SurveyReaders())) rows.push_back(std::move(row));
 
     // The token-key client's own services.
@@ -480,8 +495,9 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         }
         if (place.folder.empty()) {
             row.verdict = RowVerdict::Undecided;
-            row.reason = L"installed, but its Uninstall entry names no folder (InstallLocation, "
-                         L"DisplayIcon) to find its services by";
+            row.reason =
+                L"installed, but its Uninstall entry names no folder (InstallLocation, "
+                L"DisplayIcon) to find its services by";
             rows.push_back(std::move(row));
             continue;
         }
@@ -506,16 +522,19 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
             continue;
         }
         for (const ServiceFacts* service : own) {
-            CheckResult service_row = JudgeService(
-                *service, "token.machine.middleware." + IdPart(package.display_name) + "." + IdPart(service->name),
-                L"the service of " + std::wstring(package.display_name));
+            CheckResult service_row =
+                JudgeService(*service,
+                             "token.machine.middleware." + IdPart(package.display_name) + "." +
+                                 IdPart(service->name),
+                             L"the service of " + std::wstring(package.display_name));
             service_row.details.emplace_back("package", std::wstring(package.display_name));
             rows.push_back(std::move(service_row));
         }
     }
 
     // The user's certificates: only when the store this process opens is theirs.
-    CheckResult store = Row("token.user.certificates", RowScope::User, L"personal certificate store");
+    CheckResult store =
+        Row("token.user.certificates", RowScope::User, L"personal certificate store");
     store.place = L"personal store (MY) of the current user";
     if (!user.logged_on) {
         store.verdict = RowVerdict::Undecided;
@@ -536,7 +555,8 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     // store, which holds no certificate either.
     if (survey.open_error != 0 && survey.open_error != 2 && survey.open_error != 0x80092004) {
         store.verdict = RowVerdict::Undecided;
-        store.reason = L"the personal store could not be opened (error " + Hex32(survey.open_error) + L")";
+        store.reason =
+            L"the personal store could not be opened (error " + Hex32(survey.open_error) + L")";
         rows.push_back(std::move(store));
         return rows;
     }

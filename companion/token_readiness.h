@@ -18,7 +18,8 @@
 //   running: a fail saying so. SCARD_E_NO_READERS_AVAILABLE (0x8010002E) or an empty list:
 //   no reader, a fail. Any other answer (Wine without a PC/SC daemon gives
 //   SCARD_F_INTERNAL_ERROR, 0x80100001) leaves the row undecided, with the code as given.
-//   "Smart Card Return Values", learn.microsoft.com/windows/win32/secauthn/authentication-return-values
+//   "Smart Card Return Values",
+//   learn.microsoft.com/windows/win32/secauthn/authentication-return-values
 // - Token in each reader. SCardGetStatusChangeW with dwCurrentState SCARD_STATE_UNAWARE and
 //   a zero time-out answers at once with dwEventState and the ATR ("SCARD_READERSTATEW
 //   structure", learn.microsoft.com/windows/win32/api/winscard/ns-winscard-scard_readerstatew):
@@ -61,19 +62,27 @@ inline constexpr std::string_view kTokenGroup = "token";
 
 // ---------------------------------------------------------------- what the system tells
 
-enum class ServiceState { Stopped, StartPending, StopPending, Running, ContinuePending,
-                          PausePending, Paused, Unknown };
+enum class ServiceState {
+    Stopped,
+    StartPending,
+    StopPending,
+    Running,
+    ContinuePending,
+    PausePending,
+    Paused,
+    Unknown
+};
 enum class StartType { Boot, System, Automatic, Manual, Disabled, Unknown };
 
 struct ServiceFacts {
-    std::wstring name;             // the service's key name
-    std::uint32_t error = 0;       // 0: queried; else the Windows error (1060: not there)
+    std::wstring name;        // the service's key name
+    std::uint32_t error = 0;  // 0: queried; else the Windows error (1060: not there)
     std::wstring display_name;
     ServiceState state = ServiceState::Unknown;
     StartType start_type = StartType::Unknown;
     bool delayed_start = false;
-    bool trigger_start = false;    // at least one start trigger is registered
-    std::wstring program;          // its command line (image path), variables expanded
+    bool trigger_start = false;  // at least one start trigger is registered
+    std::wstring program;        // its command line (image path), variables expanded
 };
 
 struct ServiceList {
@@ -106,15 +115,15 @@ struct CertificateFacts {
     std::size_t handle = 0;  // the seam's own reference, for VerifyChain
     std::wstring subject;
     std::wstring issuer;
-    std::string thumbprint;  // SHA-1 of the encoded certificate, lower-case hex
+    std::string thumbprint;       // SHA-1 of the encoded certificate, lower-case hex
     std::int64_t not_before = 0;  // seconds since 1970-01-01 UTC
     std::int64_t not_after = 0;
-    bool has_key_info = false;       // a CERT_KEY_PROV_INFO_PROP_ID property exists
-    std::wstring provider;           // its pwszProvName
-    std::uint32_t provider_type = 0; // its dwProvType; 0 for a CNG key storage provider
+    bool has_key_info = false;        // a CERT_KEY_PROV_INFO_PROP_ID property exists
+    std::wstring provider;            // its pwszProvName
+    std::uint32_t provider_type = 0;  // its dwProvType; 0 for a CNG key storage provider
     std::wstring container;
-    bool usage_restricted = true;    // false: good for every use
-    std::vector<std::string> usages; // enhanced key usage OIDs
+    bool usage_restricted = true;     // false: good for every use
+    std::vector<std::string> usages;  // enhanced key usage OIDs
 };
 
 struct CertificateSurvey {
@@ -141,10 +150,10 @@ public:
 // ---------------------------------------------------------------- the judgement
 
 namespace scard {
-inline constexpr std::uint32_t kInternalError = 0x80100001;      // SCARD_F_INTERNAL_ERROR
-inline constexpr std::uint32_t kNoService = 0x8010001D;          // SCARD_E_NO_SERVICE
-inline constexpr std::uint32_t kServiceStopped = 0x8010001E;     // SCARD_E_SERVICE_STOPPED
-inline constexpr std::uint32_t kNoReaders = 0x8010002E;          // SCARD_E_NO_READERS_AVAILABLE
+inline constexpr std::uint32_t kInternalError = 0x80100001;   // SCARD_F_INTERNAL_ERROR
+inline constexpr std::uint32_t kNoService = 0x8010001D;       // SCARD_E_NO_SERVICE
+inline constexpr std::uint32_t kServiceStopped = 0x8010001E;  // SCARD_E_SERVICE_STOPPED
+inline constexpr std::uint32_t kNoReaders = 0x8010002E;       // SCARD_E_NO_READERS_AVAILABLE
 inline constexpr std::uint32_t kStateUnknown = 0x0004;
 inline constexpr std::uint32_t kStateUnavailable = 0x0008;
 inline constexpr std::uint32_t kStateEmpty = 0x0010;

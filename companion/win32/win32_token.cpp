@@ -15,8 +15,8 @@ struct TriggerInfo {
     void* triggers;
     BYTE* reserved;
 };
-constexpr DWORD kConfigTriggerInfo = 8;        // SERVICE_CONFIG_TRIGGER_INFO
-constexpr DWORD kConfigDelayedAutoStart = 3;   // SERVICE_CONFIG_DELAYED_AUTO_START_INFO
+constexpr DWORD kConfigTriggerInfo = 8;       // SERVICE_CONFIG_TRIGGER_INFO
+constexpr DWORD kConfigDelayedAutoStart = 3;  // SERVICE_CONFIG_DELAYED_AUTO_START_INFO
 
 struct ServiceHandle {
     SC_HANDLE handle = nullptr;
@@ -111,7 +111,8 @@ ServiceFacts QueryOpened(SC_HANDLE service, std::wstring name) {
     const std::vector<BYTE> delayed = QueryConfig2(service, kConfigDelayedAutoStart);
     if (delayed.size() >= sizeof(SERVICE_DELAYED_AUTO_START_INFO)) {
         facts.delayed_start =
-            reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())->fDelayedAutostart != FALSE;
+            reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())
+                ->fDelayedAutostart != FALSE;
     }
     const std::vector<BYTE> triggers = QueryConfig2(service, kConfigTriggerInfo);
     if (triggers.size() >= sizeof(TriggerInfo)) {
@@ -168,8 +169,10 @@ bool Win32TokenSystem::LoadCrypt() {
     crypt->open_store = Proc<decltype(crypt->open_store)>(crypt32_, "CertOpenStore");
     crypt->close_store = Proc<decltype(crypt->close_store)>(crypt32_, "CertCloseStore");
     crypt->enumerate = Proc<decltype(crypt->enumerate)>(crypt32_, "CertEnumCertificatesInStore");
-    crypt->duplicate = Proc<decltype(crypt->duplicate)>(crypt32_, "CertDuplicateCertificateContext");
-    crypt->free_context = Proc<decltype(crypt->free_context)>(crypt32_, "CertFreeCertificateContext");
+    crypt->duplicate =
+        Proc<decltype(crypt->duplicate)>(crypt32_, "CertDuplicateCertificateContext");
+    crypt->free_context =
+        Proc<decltype(crypt->free_context)>(crypt32_, "CertFreeCertificateContext");
     crypt->get_property =
         Proc<decltype(crypt->get_property)>(crypt32_, "CertGetCertificateContextProperty");
     crypt->get_usage = Proc<decltype(crypt->get_usage)>(crypt32_, "CertGetEnhancedKeyUsage");
@@ -223,10 +226,9 @@ ServiceList Win32TokenSystem::ListServices() {
     for (;;) {
         DWORD needed = 0;
         DWORD returned = 0;
-        const BOOL done = EnumServicesStatusExW(manager.handle, SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
-                                                SERVICE_STATE_ALL, buffer.data(),
-                                                static_cast<DWORD>(buffer.size()), &needed,
-                                                &returned, &resume, nullptr);
+        const BOOL done = EnumServicesStatusExW(
+            manager.handle, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+            static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr);
         const DWORD error = done ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
             list.error = error;
@@ -265,7 +267,8 @@ ReaderSurvey Win32TokenSystem::SurveyReaders() {
         survey.code = GetLastError();
         return survey;
     }
-    const auto establish = Proc<decltype(&SCardEstablishContext)>(winscard, "SCardEstablishContext");
+    const auto establish =
+        Proc<decltype(&SCardEstablishContext)>(winscard, "SCardEstablishContext");
     const auto release = Proc<decltype(&SCardReleaseContext)>(winscard, "SCardReleaseContext");
     const auto list = Proc<decltype(&SCardListReadersW)>(winscard, "SCardListReadersW");
     const auto status = Proc<decltype(&SCardGetStatusChangeW)>(winscard, "SCardGetStatusChangeW");
@@ -371,7 +374,8 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates() {
         facts.not_after = UnixSeconds(context->pCertInfo->NotAfter);
 
         DWORD size = 0;
-        if (c.get_property(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) && size >= sizeof(CRYPT_KEY_PROV_INFO)) {
+        if (c.get_property(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) &&
+            size >= sizeof(CRYPT_KEY_PROV_INFO)) {
             std::vector<BYTE> buffer(size);
             if (c.get_property(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
                 const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
@@ -393,7 +397,8 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates() {
             SetLastError(ERROR_SUCCESS);
             if (c.get_usage(context, 0, usage, &size)) {
                 if (usage->cUsageIdentifier == 0) {
-                    facts.usage_restricted = GetLastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+                    facts.usage_restricted =
+                        GetLastError() != static_cast<DWORD>(CRYPT_E_NOT_FOUND);
                 }
                 for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
                     facts.usages.emplace_back(usage->rgpszUsageIdentifier[i]);

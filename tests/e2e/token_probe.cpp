@@ -50,7 +50,8 @@ std::string Utf8(const std::wstring& text) {
 }
 
 std::vector<BYTE> ReadFileBytes(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) Fail("cannot open " + Utf8(path));
     std::vector<BYTE> bytes(GetFileSize(file, nullptr));
     DWORD read = 0;
@@ -61,8 +62,8 @@ std::vector<BYTE> ReadFileBytes(const wchar_t* path) {
 }
 
 PCCERT_CONTEXT Add(const wchar_t* store_name, const wchar_t* path) {
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
-                                     store_name);
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, store_name);
     if (store == nullptr) Fail("cannot open the store " + Utf8(store_name));
     const std::vector<BYTE> der = ReadFileBytes(path);
     PCCERT_CONTEXT added = nullptr;
@@ -106,7 +107,8 @@ void Examine() {
     const std::vector<companion::CheckResult> rows =
         companion::ExamineTokenReadiness(system, registry, companion::ExaminedUser{});
     for (const companion::CheckResult& row : rows) {
-        std::printf("%s\t%s\t%s", row.id.c_str(), VerdictWord(row.verdict), Utf8(row.reason).c_str());
+        std::printf("%s\t%s\t%s", row.id.c_str(), VerdictWord(row.verdict),
+                    Utf8(row.reason).c_str());
         for (const auto& [name, value] : row.details) {
             std::printf("\t%s=%s", name.c_str(), Utf8(value).c_str());
         }

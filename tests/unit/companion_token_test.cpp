@@ -125,7 +125,8 @@ TEST(TokenServices, StateAndStartTypeDecide) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        const CheckResult row = JudgeService(c.facts, "token.machine.scardsvr", L"the Smart Card service");
+        const CheckResult row =
+            JudgeService(c.facts, "token.machine.scardsvr", L"the Smart Card service");
         EXPECT_EQ(VerdictName(row.verdict), VerdictName(c.verdict)) << Narrow(row.reason);
         EXPECT_EQ(row.group, "token");
         EXPECT_EQ(row.scope, RowScope::Machine);
@@ -162,20 +163,38 @@ TEST(TokenReaders, ResourceManagerAndReaderList) {
         std::wstring says;
     };
     const Case cases[] = {
-        {"winscard.dll missing", {ReaderStep::Load, 126, {}}, RowVerdict::Undecided, L"winscard.dll"},
-        {"resource manager not running at establish", {ReaderStep::Establish, scard::kNoService, {}},
-         RowVerdict::Fail, L"resource manager is not running"},
-        {"resource manager shut down while listing", {ReaderStep::List, scard::kServiceStopped, {}},
-         RowVerdict::Fail, L"resource manager is not running"},
+        {"winscard.dll missing",
+         {ReaderStep::Load, 126, {}},
+         RowVerdict::Undecided,
+         L"winscard.dll"},
+        {"resource manager not running at establish",
+         {ReaderStep::Establish, scard::kNoService, {}},
+         RowVerdict::Fail,
+         L"resource manager is not running"},
+        {"resource manager shut down while listing",
+         {ReaderStep::List, scard::kServiceStopped, {}},
+         RowVerdict::Fail,
+         L"resource manager is not running"},
         {"Wine without a PC/SC daemon: internal error, passed on as is",
-         {ReaderStep::Establish, scard::kInternalError, {}}, RowVerdict::Undecided, L"0x80100001"},
-        {"no readers available", {ReaderStep::List, scard::kNoReaders, {}}, RowVerdict::Fail,
+         {ReaderStep::Establish, scard::kInternalError, {}},
+         RowVerdict::Undecided,
+         L"0x80100001"},
+        {"no readers available",
+         {ReaderStep::List, scard::kNoReaders, {}},
+         RowVerdict::Fail,
          L"no smart-card reader"},
-        {"an empty reader list", {ReaderStep::None, 0, {}}, RowVerdict::Fail, L"no smart-card reader"},
-        {"one reader", {ReaderStep::None, 0, {Reader(L"USB Reader 0", scard::kStateEmpty)}},
-         RowVerdict::Pass, L"1 reader"},
+        {"an empty reader list",
+         {ReaderStep::None, 0, {}},
+         RowVerdict::Fail,
+         L"no smart-card reader"},
+        {"one reader",
+         {ReaderStep::None, 0, {Reader(L"USB Reader 0", scard::kStateEmpty)}},
+         RowVerdict::Pass,
+         L"1 reader"},
         {"readers listed, states unreadable",
-         {ReaderStep::Status, 0x80100003, {Reader(L"USB Reader 0", 0)}}, RowVerdict::Pass, L"1 reader"},
+         {ReaderStep::Status, 0x80100003, {Reader(L"USB Reader 0", 0)}},
+         RowVerdict::Pass,
+         L"1 reader"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -199,7 +218,8 @@ TEST(TokenReaders, TokenPresenceFromTheEventState) {
         std::wstring says;
     };
     const Case cases[] = {
-        {"token present, with its ATR", scard::kStatePresent | 0x2, atr, RowVerdict::Pass, L"present"},
+        {"token present, with its ATR", scard::kStatePresent | 0x2, atr, RowVerdict::Pass,
+         L"present"},
         {"present and in use by another program", scard::kStatePresent | scard::kStateInUse, atr,
          RowVerdict::Pass, L"in use"},
         {"present, held exclusively", scard::kStatePresent | scard::kStateExclusive, atr,
@@ -207,7 +227,10 @@ TEST(TokenReaders, TokenPresenceFromTheEventState) {
         {"no token", scard::kStateEmpty, {}, RowVerdict::Fail, L"no token"},
         {"reader unavailable", scard::kStateUnavailable, {}, RowVerdict::Fail, L"unavailable"},
         {"a mute token", scard::kStatePresent | scard::kStateMute, {}, RowVerdict::Fail, L"mute"},
-        {"reader gone meanwhile", scard::kStateUnknown | 0x3, {}, RowVerdict::Undecided,
+        {"reader gone meanwhile",
+         scard::kStateUnknown | 0x3,
+         {},
+         RowVerdict::Undecided,
          L"no longer known"},
         {"no state bit at all", 0, {}, RowVerdict::Undecided, L"0x00000000"},
     };
@@ -226,10 +249,12 @@ TEST(TokenReaders, TokenPresenceFromTheEventState) {
 }
 
 TEST(TokenReaders, EveryReaderHasItsOwnRowAndId) {
-    const std::vector<CheckResult> rows = JudgeReaders(
-        {ReaderStep::None, 0,
-         {Reader(L"Reader A 0", scard::kStateEmpty), Reader(L"Reader-A 0", scard::kStatePresent, {0x3B}),
-          Reader(L"Reader A.0", scard::kStateEmpty)}});
+    const std::vector<CheckResult> rows =
+        JudgeReaders({ReaderStep::None,
+                      0,
+                      {Reader(L"Reader A 0", scard::kStateEmpty),
+                       Reader(L"Reader-A 0", scard::kStatePresent, {0x3B}),
+                       Reader(L"Reader A.0", scard::kStateEmpty)}});
     ASSERT_EQ(rows.size(), 4u);
     std::set<std::string> ids;
     for (const CheckResult& row : rows) EXPECT_TRUE(ids.insert(row.id).second) << row.id;
@@ -277,24 +302,30 @@ TEST(TokenCertificates, UsableForSigningIn) {
          L"expired on", false},
         {"not valid yet", [](auto& c, auto&) { c.not_before = kNow + kDay; }, RowVerdict::Fail,
          L"not valid before", false},
-        {"expires in 10 days: flagged, still usable", [](auto& c, auto&) { c.not_after = kNow + 10 * kDay; },
-         RowVerdict::Pass, L"expires in 10 day(s)", true},
+        {"expires in 10 days: flagged, still usable",
+         [](auto& c, auto&) { c.not_after = kNow + 10 * kDay; }, RowVerdict::Pass,
+         L"expires in 10 day(s)", true},
         {"expires in 10 hours: 0 days left", [](auto& c, auto&) { c.not_after = kNow + 36000; },
          RowVerdict::Pass, L"expires in 0 day(s)", true},
         {"29 days and a bit left", [](auto& c, auto&) { c.not_after = kNow + 30 * kDay - 1; },
          RowVerdict::Pass, L"expires in 29 day(s)", true},
-        {"exactly 30 days left is not flagged", [](auto& c, auto&) { c.not_after = kNow + 30 * kDay; },
-         RowVerdict::Pass, L"usable", false},
-        {"only for e-mail protection",
-         [](auto& c, auto&) { c.usages = {"1.3.6.1.5.5.7.3.4"}; }, RowVerdict::Fail,
-         L"not usable for Client Authentication", false},
+        {"exactly 30 days left is not flagged",
+         [](auto& c, auto&) { c.not_after = kNow + 30 * kDay; }, RowVerdict::Pass, L"usable",
+         false},
+        {"only for e-mail protection", [](auto& c, auto&) { c.usages = {"1.3.6.1.5.5.7.3.4"}; },
+         RowVerdict::Fail, L"not usable for Client Authentication", false},
         {"usage restricted to nothing", [](auto& c, auto&) { c.usages.clear(); }, RowVerdict::Fail,
          L"Client Authentication", false},
         {"no usage restriction: good for every use",
-         [](auto& c, auto&) { c.usages.clear(); c.usage_restricted = false; }, RowVerdict::Pass,
-         L"usable", false},
+         [](auto& c, auto&) {
+             c.usages.clear();
+             c.usage_restricted = false;
+         },
+         RowVerdict::Pass, L"usable", false},
         {"anyExtendedKeyUsage",
-         [](auto& c, auto&) { c.usages = {"1.3.6.1.5.5.7.3.4", std::string(kAnyUsageOid)}; },
+         [](auto& c, auto&) {
+             c.usages = {"1.3.6.1.5.5.7.3.4", std::string(kAnyUsageOid)};
+         },
          RowVerdict::Pass, L"usable", false},
         {"root not trusted", [](auto&, auto& v) { v.policy_error = 0x800B0109; }, RowVerdict::Fail,
          L"CERT_E_UNTRUSTEDROOT", false},
@@ -303,10 +334,16 @@ TEST(TokenCertificates, UsableForSigningIn) {
         {"chain engine failed", [](auto&, auto& v) { v.build_error = 87; }, RowVerdict::Undecided,
          L"could not be built", false},
         {"a fault beats an undecided chain",
-         [](auto& c, auto& v) { v.build_error = 87; c.usages = {"1.3.6.1.5.5.7.3.4"}; },
+         [](auto& c, auto& v) {
+             v.build_error = 87;
+             c.usages = {"1.3.6.1.5.5.7.3.4"};
+         },
          RowVerdict::Fail, L"could not be built", false},
         {"expired and not for Client Authentication: both said",
-         [](auto& c, auto&) { c.not_after = kNow - kDay; c.usages = {"1.3.6.1.5.5.7.3.3"}; },
+         [](auto& c, auto&) {
+             c.not_after = kNow - kDay;
+             c.usages = {"1.3.6.1.5.5.7.3.3"};
+         },
          RowVerdict::Fail, L"expired on 2026-12-06T12:00:00Z; not usable for Client Authentication",
          false},
     };
@@ -326,7 +363,7 @@ TEST(TokenCertificates, UsableForSigningIn) {
 
 TEST(TokenCertificates, DetailsCarryWhatAPersonAsksFor) {
     CertificateFacts facts = TokenCertificate("00ff");
-    facts.not_before = 951782400;   // 2000-02-29
+    facts.not_before = 951782400;  // 2000-02-29
     facts.not_after = kNow + 45 * kDay + 3600;
     const CheckResult row = JudgeCertificate(facts, {}, kNow);
     EXPECT_EQ(Detail(row, "subject"), L"CN=Somchai Example, O=QRN");
@@ -342,10 +379,8 @@ TEST(TokenCertificates, DetailsCarryWhatAPersonAsksFor) {
 
 TEST(TokenCertificates, UtcTextAcrossTheCalendar) {
     const std::pair<std::int64_t, const wchar_t*> cases[] = {
-        {0, L"1970-01-01T00:00:00Z"},
-        {-1, L"1969-12-31T23:59:59Z"},
-        {951782400, L"2000-02-29T00:00:00Z"},
-        {4102444799, L"2099-12-31T23:59:59Z"},
+        {0, L"1970-01-01T00:00:00Z"},         {-1, L"1969-12-31T23:59:59Z"},
+        {951782400, L"2000-02-29T00:00:00Z"}, {4102444799, L"2099-12-31T23:59:59Z"},
         {kNow, L"2026-12-07T12:00:00Z"},
     };
     for (const auto& [seconds, text] : cases) {
@@ -369,7 +404,8 @@ struct Bench {
             Service(L"SCardSvr", ServiceState::Running, StartType::Manual, true);
         system.services[L"CertPropSvc"] =
             Service(L"CertPropSvc", ServiceState::Running, StartType::Manual);
-        system.readers = {ReaderStep::None, 0, {Reader(L"Token 0", scard::kStatePresent, {0x3B, 0x00})}};
+        system.readers = {
+            ReaderStep::None, 0, {Reader(L"Token 0", scard::kStatePresent, {0x3B, 0x00})}};
     }
     std::vector<CheckResult> Run() { return ExamineTokenReadiness(system, registry, user); }
 };
@@ -393,20 +429,22 @@ TEST(TokenGroup, WhichCertificatesHaveTheirKeyOnAToken) {
          true, nullptr, true},
         {"Microsoft Base Smart Card Crypto Provider", L"Microsoft Base Smart Card Crypto Provider",
          true, nullptr, true},
-        {"provider names compare without regard to case", L"microsoft smart card key storage PROVIDER",
-         true, nullptr, true},
-        {"software key storage provider", L"Microsoft Software Key Storage Provider", true, nullptr, false},
-        {"software CSP", L"Microsoft Enhanced RSA and AES Cryptographic Provider", true, nullptr, false},
+        {"provider names compare without regard to case",
+         L"microsoft smart card key storage PROVIDER", true, nullptr, true},
+        {"software key storage provider", L"Microsoft Software Key Storage Provider", true, nullptr,
+         false},
+        {"software CSP", L"Microsoft Enhanced RSA and AES Cryptographic Provider", true, nullptr,
+         false},
         {"no key-provider property at all", L"Microsoft Smart Card Key Storage Provider", false,
          nullptr, false},
-        {"vendor CSP a card type registers", L"Vendor Token Base CSP", true, vendor_card(View::Bits64),
-         true},
+        {"vendor CSP a card type registers", L"Vendor Token Base CSP", true,
+         vendor_card(View::Bits64), true},
         {"vendor CSP registered by a 32-bit middleware", L"Vendor Token Base CSP", true,
          vendor_card(View::Bits32), true},
-        {"vendor KSP registered for a card",
-         L"Vendor Token KSP", true,
+        {"vendor KSP registered for a card", L"Vendor Token KSP", true,
          [](FakeRegistrySource& r) {
-             r.SetString(Hive::LocalMachine, View::Bits64, std::wstring(kCalais) + L"\\Vendor Card v2",
+             r.SetString(Hive::LocalMachine, View::Bits64,
+                         std::wstring(kCalais) + L"\\Vendor Card v2",
                          L"Smart Card Key Storage Provider", L"Vendor Token KSP");
          },
          true},
@@ -423,7 +461,8 @@ TEST(TokenGroup, WhichCertificatesHaveTheirKeyOnAToken) {
         const std::vector<CheckResult> rows = bench.Run();
         const CheckResult* store = Find(rows, "token.user.certificates");
         ASSERT_NE(store, nullptr);
-        EXPECT_EQ(VerdictName(store->verdict), VerdictName(c.on_token ? RowVerdict::Pass : RowVerdict::Fail))
+        EXPECT_EQ(VerdictName(store->verdict),
+                  VerdictName(c.on_token ? RowVerdict::Pass : RowVerdict::Fail))
             << Narrow(store->reason);
         EXPECT_EQ(Find(rows, "token.user.certificate.c0ffee") != nullptr, c.on_token);
         EXPECT_EQ(bench.registry.open_handles, 0);
@@ -441,7 +480,9 @@ TEST(TokenGroup, TheStoreAndWhoseItIs) {
     const Case cases[] = {
         {"the process's own user", {}, 0, RowVerdict::Pass, L"1 certificate(s)"},
         {"another user (run as SYSTEM for the console user)",
-         {true, false, L"S-1-5-21-1-2-3-1001", L"WS\\somchai"}, 0, RowVerdict::Undecided,
+         {true, false, L"S-1-5-21-1-2-3-1001", L"WS\\somchai"},
+         0,
+         RowVerdict::Undecided,
          L"WS\\somchai is not the user this program runs as"},
         {"nobody logged on", {false, false, L"", L""}, 0, RowVerdict::Undecided, L"nobody"},
         {"store may not be opened", {}, 5, RowVerdict::Undecided, L"could not be opened"},
@@ -479,9 +520,10 @@ TEST(TokenGroup, SeveralCertificatesEachJudged) {
     bench.system.store.certificates = {expired, mail, stranger, soft, good};
     bench.system.chains["03"] = ChainVerdict{0, 0x800B0109, 0x20};
     const std::vector<CheckResult> rows = bench.Run();
-    const std::pair<const char*, RowVerdict> wanted[] = {
-        {"01", RowVerdict::Fail}, {"02", RowVerdict::Fail}, {"03", RowVerdict::Fail},
-        {"05", RowVerdict::Pass}};
+    const std::pair<const char*, RowVerdict> wanted[] = {{"01", RowVerdict::Fail},
+                                                         {"02", RowVerdict::Fail},
+                                                         {"03", RowVerdict::Fail},
+                                                         {"05", RowVerdict::Pass}};
     for (const auto& [thumb, verdict] : wanted) {
         SCOPED_TRACE(thumb);
         const CheckResult* row = Find(rows, std::string("token.user.certificate.") + thumb);
@@ -509,8 +551,10 @@ TEST(TokenGroup, RowsComeInOrderWithDistinctIds) {
         EXPECT_TRUE(ids.insert(row.id).second);
         EXPECT_FALSE(row.reason.empty());
         // Machine rows first, then the user's.
-        if (row.scope == RowScope::User) user_seen = true;
-        else EXPECT_FALSE(user_seen);
+        if (row.scope == RowScope::User)
+            user_seen = true;
+        else
+            EXPECT_FALSE(user_seen);
     }
     EXPECT_EQ(rows.back().id, "token.user.certificate.aa");
 }
@@ -521,10 +565,12 @@ TEST(TokenMiddleware, ServicesFoundFromThePackagesUninstallEntry) {
     const SoftwarePackage& client = SoftwarePackages()[0];
     const std::string row_id = "token.machine.middleware." + IdPart(client.display_name);
     const std::wstring folder = L"C:\\Program Files\\Vendor\\Client";
-    const auto installed = [&](FakeRegistrySource& r, const std::wstring& value, const std::wstring& data) {
+    const auto installed = [&](FakeRegistrySource& r, const std::wstring& value,
+                               const std::wstring& data) {
         r.SetString(Hive::LocalMachine, View::Bits64, kUninstall + L"\\{C1}", L"DisplayName",
                     std::wstring(client.display_name));
-        if (!value.empty()) r.SetString(Hive::LocalMachine, View::Bits64, kUninstall + L"\\{C1}", value, data);
+        if (!value.empty())
+            r.SetString(Hive::LocalMachine, View::Bits64, kUninstall + L"\\{C1}", value, data);
     };
     struct Case {
         const char* label;
@@ -536,37 +582,70 @@ TEST(TokenMiddleware, ServicesFoundFromThePackagesUninstallEntry) {
     };
     const std::wstring program = folder + L"\\bin\\TokenSvc.exe";
     const Case cases[] = {
-        {"running service under InstallLocation", L"InstallLocation", folder + L"\\",
+        {"running service under InstallLocation",
+         L"InstallLocation",
+         folder + L"\\",
          {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false, program),
           Service(L"Spooler", ServiceState::Running, StartType::Automatic, false,
                   L"C:\\Windows\\System32\\spoolsv.exe")},
-         0, {{".tokensvc", RowVerdict::Pass}}},
-        {"stopped although automatic", L"InstallLocation", folder,
-         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Automatic, false, program)}, 0,
-         {{".tokensvc", RowVerdict::Fail}}},
-        {"stopped, started on demand", L"InstallLocation", folder,
-         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Manual, false, program)}, 0,
+         0,
          {{".tokensvc", RowVerdict::Pass}}},
-        {"disabled", L"InstallLocation", folder,
-         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Disabled, false, program)}, 0,
+        {"stopped although automatic",
+         L"InstallLocation",
+         folder,
+         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Automatic, false, program)},
+         0,
          {{".tokensvc", RowVerdict::Fail}}},
-        {"folder from the icon of an MSI entry", L"DisplayIcon", L"\"" + folder + L"\\tray.exe\",0",
-         {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false, program)}, 0,
+        {"stopped, started on demand",
+         L"InstallLocation",
+         folder,
+         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Manual, false, program)},
+         0,
          {{".tokensvc", RowVerdict::Pass}}},
-        {"a quoted command line with arguments", L"InstallLocation", folder,
+        {"disabled",
+         L"InstallLocation",
+         folder,
+         {Service(L"TokenSvc", ServiceState::Stopped, StartType::Disabled, false, program)},
+         0,
+         {{".tokensvc", RowVerdict::Fail}}},
+        {"folder from the icon of an MSI entry",
+         L"DisplayIcon",
+         L"\"" + folder + L"\\tray.exe\",0",
+         {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false, program)},
+         0,
+         {{".tokensvc", RowVerdict::Pass}}},
+        {"a quoted command line with arguments",
+         L"InstallLocation",
+         folder,
          {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false,
                   L"\"" + program + L"\" -service")},
-         0, {{".tokensvc", RowVerdict::Pass}}},
-        {"case and slashes of the path do not matter", L"InstallLocation", L"c:/program files/vendor/CLIENT",
-         {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false, program)}, 0,
+         0,
          {{".tokensvc", RowVerdict::Pass}}},
-        {"a sibling folder with the same beginning is another package", L"InstallLocation", folder,
+        {"case and slashes of the path do not matter",
+         L"InstallLocation",
+         L"c:/program files/vendor/CLIENT",
+         {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic, false, program)},
+         0,
+         {{".tokensvc", RowVerdict::Pass}}},
+        {"a sibling folder with the same beginning is another package",
+         L"InstallLocation",
+         folder,
          {Service(L"Other", ServiceState::Running, StartType::Automatic, false,
                   L"C:\\Program Files\\Vendor\\Client Tools\\other.exe")},
-         0, {{"", RowVerdict::Pass}}},
-        {"installed, no service of its own", L"InstallLocation", folder, {}, 0, {{"", RowVerdict::Pass}}},
+         0,
+         {{"", RowVerdict::Pass}}},
+        {"installed, no service of its own",
+         L"InstallLocation",
+         folder,
+         {},
+         0,
+         {{"", RowVerdict::Pass}}},
         {"installed, the entry names no folder", L"", L"", {}, 0, {{"", RowVerdict::Undecided}}},
-        {"services could not be listed", L"InstallLocation", folder, {}, 5,
+        {"services could not be listed",
+         L"InstallLocation",
+         folder,
+         {},
+         5,
          {{"", RowVerdict::Undecided}}},
     };
     for (const Case& c : cases) {
@@ -590,12 +669,14 @@ TEST(TokenMiddleware, ServicesFoundFromThePackagesUninstallEntry) {
 
 TEST(TokenMiddleware, PackageNotInstalledHasNothingToLookAt) {
     Bench bench;
-    bench.system.service_list = {0, {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic,
-                                             false, L"C:\\Program Files\\Vendor\\Client\\svc.exe")}};
+    bench.system.service_list = {0,
+                                 {Service(L"TokenSvc", ServiceState::Running, StartType::Automatic,
+                                          false, L"C:\\Program Files\\Vendor\\Client\\svc.exe")}};
     const std::vector<CheckResult> rows = bench.Run();
     for (const SoftwarePackage& package : SoftwarePackages()) {
         SCOPED_TRACE(Narrow(std::wstring(package.display_name)));
-        const CheckResult* row = Find(rows, "token.machine.middleware." + IdPart(package.display_name));
+        const CheckResult* row =
+            Find(rows, "token.machine.middleware." + IdPart(package.display_name));
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->verdict, RowVerdict::Undecided);
         EXPECT_TRUE(Mentions(*row, L"not installed")) << Narrow(row->reason);
