@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <optional>
 #include <set>
 #include <utility>
@@ -17,10 +18,26 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 
 std::wstring Widen(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
+// One allocation per message however many parts it has: at -O3 every operator+ of a long
+// chain is inlined, and this file builds many messages.
+std::wstring Cat(std::initializer_list<std::wstring_view> parts) {
+    std::size_t size = 0;
+    for (const std::wstring_view part : parts) size += part.size();
+    std::wstring text;
+    text.reserve(size);
+    for (const std::wstring_view part : parts) text += part;
+    return text;
+}
+
 std::wstring Hex32(std::uint32_t code) {
     wchar_t text[16];
     std::swprintf(text, 16, L"0x%08X", static_cast<unsigned>(code));
     return text;
+}
+
+// Not a template: one copy of the vector's growth code, not one per pair of literal sizes.
+void AddDetail(CheckResult& row, const char* name, std::wstring value) {
+    row.details.emplace_back(std::string(name), std::move(value));
 }
 
 CheckResult Row(std::string id, RowScope scope, std::wstring target) {
@@ -84,7 +101,7 @@ std::wstring ScardName(std::uint32_t code) {
 
 std::wstring CodeText(std::uint32_t code) {
     const std::wstring name = ScardName(code);
-    return name.empty() ? Hex32(code) : Hex32(code) + L" (" + name + L")";
+    return name.empty() ? Hex32(code) : Cat({Hex32(code), L" (", name, L")"});
 }
 
 std::wstring StepText(ReaderStep step) {
@@ -112,7 +129,7 @@ std::wstring ChainErrorText(std::uint32_t code) {
         case 0x800B0110: return L"CERT_E_WRONG_USAGE";
         case 0x80092010: return L"CRYPT_E_REVOKED";
         case 0x800B010C: return L"CERT_E_REVOKED";
-        default: return L"policy error " + Hex32(code);
+        default: return Cat({L"policy error ", Hex32(code)});
     }
 }
 
@@ -187,29 +204,29 @@ std::string IdPart(std::wstring_view text) {
 
 CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstring role) {
     CheckResult row = Row(std::move(id), RowScope::Machine, service.name);
-    row.place = L"service " + service.name;
-    const std::wstring who = role + L" (" + service.name + L")";
+    row.place = Cat({L"service ", service.name});
+    const std::wstring who = Cat({role, L" (", service.name, L")"});
     if (service.error == kServiceDoesNotExist) {
         row.verdict = RowVerdict::Fail;
-        row.reason = who + L" is not installed on this system";
+        row.reason = Cat({who, L" is not installed on this system"});
         return row;
     }
     if (service.error != 0) {
         row.verdict = RowVerdict::Undecided;
-        row.reason =
-            who + L" could not be queried (Windows error " + std::to_wstring(service.error) + L")";
+        row.reason = Cat({who, L" could not be queried (Windows error ",
+                          std::to_wstring(service.error), L")"});
         return row;
     }
     if (!service.display_name.empty())
-        row.details.emplace_back("display_name", service.display_name);
-    row.details.emplace_back("state", StateText(service.state));
-    row.details.emplace_back("start", StartText(service));
-    if (!service.program.empty()) row.details.emplace_back("program", service.program);
-    const std::wstring how = StateText(service.state) + L", " + StartText(service);
+        AddDetail(row, "display_name", service.display_name);
+    AddDetail(row, "state", StateText(service.state));
+    AddDetail(row, "start", StartText(service));
+    if (!service.program.empty()) AddDetail(row, "program", service.program);
+    const std::wstring how = Cat({StateText(service.state), L", ", StartText(service)});
     // A disabled service cannot be started by a trigger or a program, whatever its state.
     if (service.start_type == StartType::Disabled) {
         row.verdict = RowVerdict::Fail;
-        row.reason = who + L" is disabled (" + how + L")";
+        row.reason = Cat({who, L" is disabled (", how, L")"});
         return row;
     }
     switch (service.state) {
@@ -217,49 +234,46 @@ CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstri
         case ServiceState::StartPending:
         case ServiceState::ContinuePending:
             row.verdict = RowVerdict::Pass;
-            row.reason = who + L" is " + how;
+            row.reason = Cat({who, L" is ", how});
             return row;
         case ServiceState::Paused:
         case ServiceState::PausePending:
             row.verdict = RowVerdict::Fail;
-            row.reason = who + L" is " + how;
+            row.reason = Cat({who, L" is ", how});
             return row;
         case ServiceState::Stopped:
         case ServiceState::StopPending:
             // Manual and trigger-started services are stopped until something needs them.
             if (service.start_type == StartType::Manual) {
                 row.verdict = RowVerdict::Pass;
-                row.reason = who + L" is " + how + L"; it starts when it is needed";
+                row.reason = Cat({who, L" is ", how, L"; it starts when it is needed"});
             } else {
                 row.verdict = RowVerdict::Fail;
-                row.reason = who + L" is " + how + L", so something stopped it";
+                row.reason = Cat({who, L" is ", how, L", so something stopped it"});
             }
             return row;
         case ServiceState::Unknown: break;
     }
     row.verdict = RowVerdict::Undecided;
-    row.reason = who + L" is " + how;
+    row.reason = Cat({who, L" is ", how});
     return row;
 }
 
 std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     std::vector<CheckResult> rows;
     CheckResult readers = Row("token.machine.readers", RowScope::Machine, L"smart-card readers");
-    readers.place = L"winscard " + StepText(survey.failed_at == ReaderStep::None ||
-                                                    survey.failed_at == ReaderStep::Status
-                                                ? ReaderStep::List
-                                                : survey.failed_at);
     const bool listed =
         survey.failed_at == ReaderStep::None || survey.failed_at == ReaderStep::Status;
+    readers.place = Cat({L"winscard ", StepText(listed ? ReaderStep::List : survey.failed_at)});
     if (survey.failed_at == ReaderStep::Load) {
         readers.verdict = RowVerdict::Undecided;
-        readers.reason = L"winscard.dll could not be loaded from System32 (Windows error " +
-                         std::to_wstring(survey.code) + L")";
+        readers.reason = Cat({L"winscard.dll could not be loaded from System32 (Windows error ",
+                              std::to_wstring(survey.code), L")"});
     } else if (!listed &&
                (survey.code == scard::kNoService || survey.code == scard::kServiceStopped)) {
         readers.verdict = RowVerdict::Fail;
-        readers.reason = L"the smart-card resource manager is not running: " +
-                         StepText(survey.failed_at) + L" answered " + CodeText(survey.code);
+        readers.reason = Cat({L"the smart-card resource manager is not running: ",
+                              StepText(survey.failed_at), L" answered ", CodeText(survey.code)});
     } else if ((!listed && survey.code == scard::kNoReaders) ||
                (listed && survey.readers.empty())) {
         readers.verdict = RowVerdict::Fail;
@@ -268,15 +282,15 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
         // Whatever else the smart-card layer says is passed on as it is: it may mean there
         // is no reader, or that the layer itself is broken, and only a person can tell.
         readers.verdict = RowVerdict::Undecided;
-        readers.reason = StepText(survey.failed_at) + L" answered " + CodeText(survey.code) +
-                         L"; whether a reader is attached cannot be told";
+        readers.reason = Cat({StepText(survey.failed_at), L" answered ", CodeText(survey.code),
+                              L"; whether a reader is attached cannot be told"});
     } else {
         readers.verdict = RowVerdict::Pass;
-        readers.reason = std::to_wstring(survey.readers.size()) + L" reader(s) seen";
+        readers.reason = Cat({std::to_wstring(survey.readers.size()), L" reader(s) seen"});
         for (const ReaderFacts& reader : survey.readers)
-            readers.details.emplace_back("reader", reader.name);
+            AddDetail(readers, "reader", reader.name);
     }
-    if (!listed) readers.details.emplace_back("code", Hex32(survey.code));
+    if (!listed) AddDetail(readers, "code", Hex32(survey.code));
     rows.push_back(std::move(readers));
     if (!listed) return rows;
 
@@ -288,10 +302,10 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
         CheckResult row = Row(std::move(id), RowScope::Machine, reader.name);
         row.place = L"winscard SCardGetStatusChangeW";
         const std::uint32_t state = reader.event_state;
-        row.details.emplace_back("state", Hex32(state));
+        AddDetail(row, "state", Hex32(state));
         if (survey.failed_at == ReaderStep::Status) {
             row.verdict = RowVerdict::Undecided;
-            row.reason = L"SCardGetStatusChangeW answered " + CodeText(survey.code);
+            row.reason = Cat({L"SCardGetStatusChangeW answered ", CodeText(survey.code)});
         } else if (state & scard::kStateUnknown) {
             row.verdict = RowVerdict::Undecided;
             row.reason = L"the reader was no longer known when its state was asked";
@@ -313,9 +327,9 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
                 row.reason += L", in use by another program";
         } else {
             row.verdict = RowVerdict::Undecided;
-            row.reason = L"the reader reported state " + Hex32(state);
+            row.reason = Cat({L"the reader reported state ", Hex32(state)});
         }
-        if (!reader.atr.empty()) row.details.emplace_back("atr", HexBytes(reader.atr));
+        if (!reader.atr.empty()) AddDetail(row, "atr", HexBytes(reader.atr));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -359,12 +373,12 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
                              std::int64_t now) {
     CheckResult row = Row("token.user.certificate." + certificate.thumbprint, RowScope::User,
                           certificate.subject);
-    row.place = L"personal store (MY), certificate " + Widen(certificate.thumbprint);
-    row.details.emplace_back("subject", certificate.subject);
-    row.details.emplace_back("issuer", certificate.issuer);
-    row.details.emplace_back("not_before", UtcText(certificate.not_before));
-    row.details.emplace_back("not_after", UtcText(certificate.not_after));
-    row.details.emplace_back("provider", certificate.provider);
+    row.place = Cat({L"personal store (MY), certificate ", Widen(certificate.thumbprint)});
+    AddDetail(row, "subject", certificate.subject);
+    AddDetail(row, "issuer", certificate.issuer);
+    AddDetail(row, "not_before", UtcText(certificate.not_before));
+    AddDetail(row, "not_after", UtcText(certificate.not_after));
+    AddDetail(row, "provider", certificate.provider);
 
     std::vector<std::wstring> faults;
     std::vector<std::wstring> notes;
@@ -374,39 +388,44 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
     const std::int64_t left = certificate.not_after - now;
     const std::int64_t days_left =
         left >= 0 ? left / kSecondsPerDay : -((-left + kSecondsPerDay - 1) / kSecondsPerDay);
-    row.details.emplace_back("days_left", std::to_wstring(days_left));
+    AddDetail(row, "days_left", std::to_wstring(days_left));
     if (now < certificate.not_before) {
-        faults.push_back(L"not valid before " + UtcText(certificate.not_before));
+        faults.push_back(Cat({L"not valid before ", UtcText(certificate.not_before)}));
     } else if (now > certificate.not_after) {
-        faults.push_back(L"expired on " + UtcText(certificate.not_after));
+        faults.push_back(Cat({L"expired on ", UtcText(certificate.not_after)}));
     } else if (days_left < kExpiryWarningDays) {
-        notes.push_back(L"expires in " + std::to_wstring(days_left) + L" day(s), on " +
-                        UtcText(certificate.not_after));
-        row.details.emplace_back("expires_soon", L"yes");
+        notes.push_back(Cat({L"expires in ", std::to_wstring(days_left), L" day(s), on ",
+                             UtcText(certificate.not_after)}));
+        AddDetail(row, "expires_soon", L"yes");
     }
 
     const bool client_auth = !certificate.usage_restricted ||
                              Contains(certificate.usages, kClientAuthOid) ||
                              Contains(certificate.usages, kAnyUsageOid);
-    row.details.emplace_back("client_authentication", client_auth ? L"yes" : L"no");
+    AddDetail(row, "client_authentication", client_auth ? L"yes" : L"no");
     if (!client_auth) faults.push_back(L"not usable for Client Authentication");
 
     if (chain.build_error != 0) {
         undecided = true;
-        notes.push_back(L"its chain could not be built (Windows error " +
-                        std::to_wstring(chain.build_error) + L")");
-        row.details.emplace_back("chain", L"not built");
+        notes.push_back(Cat({L"its chain could not be built (Windows error ",
+                             std::to_wstring(chain.build_error), L")"}));
+        AddDetail(row, "chain", L"not built");
     } else if (chain.policy_error != 0) {
-        faults.push_back(L"does not chain to a trusted root: " +
-                         ChainErrorText(chain.policy_error));
-        row.details.emplace_back("chain", Hex32(chain.policy_error));
+        faults.push_back(
+            Cat({L"does not chain to a trusted root: ", ChainErrorText(chain.policy_error)}));
+        AddDetail(row, "chain", Hex32(chain.policy_error));
+        // CERT_TRUST_STATUS bits, for whoever needs more than the policy's one error.
+        AddDetail(row, "trust_status", Hex32(chain.trust_status));
     } else {
-        row.details.emplace_back("chain", L"trusted");
+        AddDetail(row, "chain", L"trusted");
     }
 
     std::wstring reason;
     for (const auto* list : {&faults, &notes}) {
-        for (const std::wstring& part : *list) reason += (reason.empty() ? L"" : L"; ") + part;
+        for (const std::wstring& part : *list) {
+            if (!reason.empty()) reason += L"; ";
+            reason += part;
+        }
     }
     if (!faults.empty()) {
         row.verdict = RowVerdict::Fail;
@@ -414,7 +433,8 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
         row.verdict = RowVerdict::Undecided;
     } else {
         row.verdict = RowVerdict::Pass;
-        reason = L"usable for signing in" + (reason.empty() ? L"" : L"; " + reason);
+        reason = reason.empty() ? L"usable for signing in"
+                                : Cat({L"usable for signing in; ", reason});
     }
     row.reason = std::move(reason);
     return row;
@@ -501,12 +521,12 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
             rows.push_back(std::move(row));
             continue;
         }
-        row.details.emplace_back("folder", place.folder);
+        AddDetail(row, "folder", place.folder);
         if (!services) services = system.ListServices();
         if (services->error != 0) {
             row.verdict = RowVerdict::Undecided;
-            row.reason = L"the services could not be listed (Windows error " +
-                         std::to_wstring(services->error) + L")";
+            row.reason = Cat({L"the services could not be listed (Windows error ",
+                              std::to_wstring(services->error), L")"});
             rows.push_back(std::move(row));
             continue;
         }
@@ -517,7 +537,7 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         if (own.empty()) {
             // Not every client runs a service; having none is not a fault.
             row.verdict = RowVerdict::Pass;
-            row.reason = L"installed in " + place.folder + L"; it registers no service there";
+            row.reason = Cat({L"installed in ", place.folder, L"; it registers no service there"});
             rows.push_back(std::move(row));
             continue;
         }
@@ -526,8 +546,8 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
                 JudgeService(*service,
                              "token.machine.middleware." + IdPart(package.display_name) + "." +
                                  IdPart(service->name),
-                             L"the service of " + std::wstring(package.display_name));
-            service_row.details.emplace_back("package", std::wstring(package.display_name));
+                             Cat({L"the service of ", package.display_name}));
+            AddDetail(service_row, "package", std::wstring(package.display_name));
             rows.push_back(std::move(service_row));
         }
     }
@@ -544,9 +564,10 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     }
     if (!user.is_process_user) {
         store.verdict = RowVerdict::Undecided;
-        store.reason = L"the examined user" + (user.name.empty() ? L"" : L" " + user.name) +
-                       L" is not the user this program runs as; their personal store cannot be "
-                       L"opened from here, and this program's own store is not theirs";
+        store.reason = Cat({L"the examined user", user.name.empty() ? L"" : L" ", user.name,
+                            L" is not the user this program runs as; their personal store "
+                            L"cannot be opened from here, and this program's own store is not "
+                            L"theirs"});
         rows.push_back(std::move(store));
         return rows;
     }
@@ -556,7 +577,7 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     if (survey.open_error != 0 && survey.open_error != 2 && survey.open_error != 0x80092004) {
         store.verdict = RowVerdict::Undecided;
         store.reason =
-            L"the personal store could not be opened (error " + Hex32(survey.open_error) + L")";
+            Cat({L"the personal store could not be opened (error ", Hex32(survey.open_error), L")"});
         rows.push_back(std::move(store));
         return rows;
     }
@@ -570,19 +591,19 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
             ++software;
         }
     }
-    store.details.emplace_back("certificates", std::to_wstring(survey.certificates.size()));
-    store.details.emplace_back("software_keys", std::to_wstring(software));
-    store.details.emplace_back("token_keys", std::to_wstring(on_token.size()));
+    AddDetail(store, "certificates", std::to_wstring(survey.certificates.size()));
+    AddDetail(store, "software_keys", std::to_wstring(software));
+    AddDetail(store, "token_keys", std::to_wstring(on_token.size()));
     if (on_token.empty()) {
         store.verdict = RowVerdict::Fail;
-        store.reason = L"no certificate in the personal store has its key on a token (" +
-                       std::to_wstring(survey.certificates.size()) + L" certificate(s), " +
-                       std::to_wstring(software) + L" with a key in a software provider)";
+        store.reason = Cat({L"no certificate in the personal store has its key on a token (",
+                            std::to_wstring(survey.certificates.size()), L" certificate(s), ",
+                            std::to_wstring(software), L" with a key in a software provider)"});
         rows.push_back(std::move(store));
         return rows;
     }
     store.verdict = RowVerdict::Pass;
-    store.reason = std::to_wstring(on_token.size()) + L" certificate(s) with a key on a token";
+    store.reason = Cat({std::to_wstring(on_token.size()), L" certificate(s) with a key on a token"});
     rows.push_back(std::move(store));
     const std::int64_t now = system.Now();
     for (const CertificateFacts* certificate : on_token) {
