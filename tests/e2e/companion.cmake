@@ -42,9 +42,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   # The token group through tktokenprobe, with certificates the case makes itself.
   find_program(QTK_OPENSSL openssl REQUIRED)
   add_test(NAME e2e.companion_token
-    COMMAND ${QTK_COMPANION_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_token.sh
+    COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/companion_token.sh
             $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
-            ${QTK_COMPANION_BENCH}/wine-template ${QTK_COMPANION_BENCH}/work companion_token
+            ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_token
             $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
             $<TARGET_FILE:tktokenprobe>)
   set_tests_properties(e2e.companion_token PROPERTIES

@@ -96,7 +96,7 @@ for name in root usable expired mailonly soon vendor software stranger; do
     openssl_quiet x509 -in "$certs/$name.pem" -outform DER -out "$certs/$name.der"
     thumb[$name]=$(openssl x509 -in "$certs/$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
 done
-der() { companion_windows_path "$certs/$1.der"; }
+der() { qtk_windows_path "$certs/$1.der"; }
 
 bench_prepare 96
 
