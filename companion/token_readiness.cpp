@@ -213,12 +213,11 @@ CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstri
     }
     if (service.error != 0) {
         row.verdict = RowVerdict::Undecided;
-        row.reason = Cat({who, L" could not be queried (Windows error ",
-                          std::to_wstring(service.error), L")"});
+        row.reason = Cat(
+            {who, L" could not be queried (Windows error ", std::to_wstring(service.error), L")"});
         return row;
     }
-    if (!service.display_name.empty())
-        AddDetail(row, "display_name", service.display_name);
+    if (!service.display_name.empty()) AddDetail(row, "display_name", service.display_name);
     AddDetail(row, "state", StateText(service.state));
     AddDetail(row, "start", StartText(service));
     if (!service.program.empty()) AddDetail(row, "program", service.program);
@@ -287,8 +286,10 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     } else {
         readers.verdict = RowVerdict::Pass;
         readers.reason = Cat({std::to_wstring(survey.readers.size()), L" reader(s) seen"});
-        for (const ReaderFacts& reader : survey.readers)
-            AddDetail(readers, "reader", reader.name);
+        // Detail names are keys of one object in the report: each reader gets its own.
+        for (std::size_t i = 0; i < survey.readers.size(); ++i) {
+            AddDetail(readers, ("reader_" + std::to_string(i + 1)).c_str(), survey.readers[i].name);
+        }
     }
     if (!listed) AddDetail(readers, "code", Hex32(survey.code));
     rows.push_back(std::move(readers));
@@ -433,8 +434,8 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
         row.verdict = RowVerdict::Undecided;
     } else {
         row.verdict = RowVerdict::Pass;
-        reason = reason.empty() ? L"usable for signing in"
-                                : Cat({L"usable for signing in; ", reason});
+        reason =
+            reason.empty() ? L"usable for signing in" : Cat({L"usable for signing in; ", reason});
     }
     row.reason = std::move(reason);
     return row;
@@ -576,8 +577,8 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     // store, which holds no certificate either.
     if (survey.open_error != 0 && survey.open_error != 2 && survey.open_error != 0x80092004) {
         store.verdict = RowVerdict::Undecided;
-        store.reason =
-            Cat({L"the personal store could not be opened (error ", Hex32(survey.open_error), L")"});
+        store.reason = Cat(
+            {L"the personal store could not be opened (error ", Hex32(survey.open_error), L")"});
         rows.push_back(std::move(store));
         return rows;
     }
@@ -603,7 +604,8 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         return rows;
     }
     store.verdict = RowVerdict::Pass;
-    store.reason = Cat({std::to_wstring(on_token.size()), L" certificate(s) with a key on a token"});
+    store.reason =
+        Cat({std::to_wstring(on_token.size()), L" certificate(s) with a key on a token"});
     rows.push_back(std::move(store));
     const std::int64_t now = system.Now();
     for (const CertificateFacts* certificate : on_token) {

@@ -536,6 +536,7 @@ TEST(TokenGroup, SeveralCertificatesEachJudged) {
 
 TEST(TokenGroup, RowsComeInOrderWithDistinctIds) {
     Bench bench;
+    bench.system.readers.readers.push_back(Reader(L"Token 1", scard::kStateEmpty));
     bench.system.store.certificates = {TokenCertificate("aa")};
     const std::vector<CheckResult> rows = bench.Run();
     ASSERT_GE(rows.size(), 6u);
@@ -550,6 +551,10 @@ TEST(TokenGroup, RowsComeInOrderWithDistinctIds) {
         EXPECT_EQ(row.group, "token");
         EXPECT_TRUE(ids.insert(row.id).second);
         EXPECT_FALSE(row.reason.empty());
+        // Details become one JSON object per row: a name used twice would lose a value.
+        std::set<std::string> names;
+        for (const auto& detail : row.details)
+            EXPECT_TRUE(names.insert(detail.first).second) << detail.first;
         // Machine rows first, then the user's.
         if (row.scope == RowScope::User)
             user_seen = true;
