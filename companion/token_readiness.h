@@ -33,7 +33,9 @@
 //   type registers under HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\<card> as
 //   "Crypto Provider" or "Smart Card Key Storage Provider" ("Minidriver Registration",
 //   learn.microsoft.com/windows-hardware/drivers/smartcard/minidriver-registration). Every
-//   other provider is a software one and its certificates are left out. For each token
+//   other provider is a software one and its certificates are left out; so is the TPM's
+//   "Microsoft Platform Crypto Provider", whose keys are in hardware but on no token (a
+//   TPM virtual smart card goes through the smart-card provider and counts). For each token
 //   certificate: valid now (NotBefore <= now <= NotAfter); expiring within 30 days is
 //   flagged, not failed; usable for Client Authentication (1.3.6.1.5.5.7.3.2, or
 //   anyExtendedKeyUsage, or no usage restriction at all: CertGetEnhancedKeyUsage answers

@@ -448,6 +448,8 @@ TEST(TokenGroup, WhichCertificatesHaveTheirKeyOnAToken) {
                          L"Smart Card Key Storage Provider", L"Vendor Token KSP");
          },
          true},
+        {"the TPM's provider: hardware, but no token", L"Microsoft Platform Crypto Provider", true,
+         nullptr, false},
         {"vendor provider no card type names", L"Vendor Token Base CSP", true, nullptr, false},
     };
     for (const Case& c : cases) {
