@@ -9,6 +9,9 @@
 #   expired, one for e-mail only (no Client Authentication), one that chains to no trusted
 #   root, one expiring in ten days, one of a vendor provider that a card type registers;
 #   one of a software provider, which is left out;
+# - services: the Smart Card service stopped with a manual start (fine), Certificate
+#   Propagation disabled, and the client package's own service found from its Uninstall
+#   entry's folder, set to start automatically yet stopped;
 # - the examination writes nothing: a registry export before and after is the same and
 #   inotify sees nothing written under the user's profile or C:\tmptk.
 #
@@ -128,6 +131,20 @@ token_probe add.tsv add-root "$(der root)" \
 qtk_reg_set 'HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\Test Vendor Card' \
     'Crypto Provider' REG_SZ 'Test Vendor Token CSP'
 
+# Services as the service manager holds them: the two smart-card ones (which this Wine
+# does not have) with a manual and a disabled start, and a service of the client package
+# in the folder its Uninstall entry names, set to start automatically but not running.
+sc_create() {
+    qtk_wine sc create "$@" >>"$BENCH_WORK/wine.log" 2>&1 || qtk_die "sc create $1 failed"
+}
+sc_create SCardSvr binPath= 'C:\windows\system32\svchost.exe -k LocalServiceAndNoImpersonation' start= demand
+sc_create CertPropSvc binPath= 'C:\windows\system32\svchost.exe -k netsvcs' start= disabled
+client='SafeNet Authentication Client 8.2'
+sc_create QrnTokenSvc binPath= '"C:\Program Files\Vendor\Client\bin\tokensvc.exe" -service' start= auto
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{5A1E7E57-0000-4000-8000-000000000001}'
+qtk_reg_set "$uninstall" DisplayName REG_SZ "$client"
+qtk_reg_set "$uninstall" InstallLocation REG_SZ 'C:\Program Files\Vendor\Client\'
+
 # ---- the examination, watched
 registry_keys=('HKLM\Software' 'HKLM\System' 'HKCU')
 export_registry() {
@@ -161,6 +178,12 @@ bench_expect "files written by the examination" "$(grep -v '/\.fence' "$watch_lo
 rm -f "$WINEPREFIX/drive_c/tmptk/.fence"
 
 # ---- what it found
+expect_row report.tsv token.machine.scardsvr pass "stopped, manual start"
+expect_row report.tsv token.machine.certpropsvc fail "is disabled"
+expect_row report.tsv token.machine.middleware.safenet_authentication_client_8_2.qrntokensvc \
+    fail "stopped, automatic start"
+expect_row report.tsv token.machine.middleware.safenet_authentication_manager_client_8_0_sp2 \
+    undecided "not installed"
 cert() { printf 'token.user.certificate.%s' "${thumb[$1]}"; }
 expect_row report.tsv token.user.certificates pass "6 certificate(s) with a key on a token"
 bench_expect "software keys counted" "$(detail report.tsv token.user.certificates software_keys)" 1
