@@ -4,6 +4,7 @@
 #include <winscard.h>
 
 #include <cstdio>
+#include <string>
 
 namespace qtk::companion::win32 {
 namespace {
@@ -33,8 +34,21 @@ Fn Proc(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// From System32 only. Windows 7 without update KB2533623 does not know
+// LOAD_LIBRARY_SEARCH_SYSTEM32 and refuses the call with ERROR_INVALID_PARAMETER
+// ("LoadLibraryExW function",
+// https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-loadlibraryexw);
+// there the DLL is named by its full System32 path, which no search can redirect.
 HMODULE LoadSystemDll(const wchar_t* name) {
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return module;
+    if (GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::wstring path(folder, length);
+    path += L'\\';
+    path += name;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 ServiceState ToState(DWORD state) {
