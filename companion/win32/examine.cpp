@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 
@@ -15,11 +16,13 @@
 #include "companion/report_json.h"
 #include "companion/run_context.h"
 #include "companion/summary.h"
+#include "companion/token_readiness.h"
 #include "companion/win32/secure_directory.h"
 #include "companion/win32/site_list_fetch.h"
 #include "companion/win32/win32_console.h"
 #include "companion/win32/win32_output.h"
 #include "companion/win32/win32_registry.h"
+#include "companion/win32/win32_token.h"
 #include "companion/win32/win32_user.h"
 #include "companion/win32/xml_site_list.h"
 #include "companion/win32/zone_mapper.h"
@@ -120,6 +123,13 @@ Examined Examine(const Options& options, RunFacts& facts) {
         Win32SiteListFetcher fetcher;
         XmlLiteSiteListParser parser;
         AddBrowserChecks(result.rows, system, user, BrowserSeams{zones, fetcher, parser});
+    }
+    {
+        ExaminedUserRegistry registry(system, user.user.logged_on);
+        Win32TokenSystem token;
+        std::vector<CheckResult> token_rows = ExamineTokenReadiness(token, registry, user.user);
+        result.rows.insert(result.rows.end(), std::make_move_iterator(token_rows.begin()),
+                           std::make_move_iterator(token_rows.end()));
     }
     if (directory && !result.error) {
         Win32OutputFiles files;

@@ -46,6 +46,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
             $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
             ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_token
             $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
+            ${PROJECT_SOURCE_DIR}/docs/report.schema.json ${PROJECT_VERSION}
             $<TARGET_FILE:tktokenprobe>)
   set_tests_properties(e2e.companion_token PROPERTIES
     FIXTURES_REQUIRED qtk_wine_template

@@ -73,8 +73,9 @@ for part in sys.argv[2].split("."):
 print(json.dumps(value, ensure_ascii=False))' "$@"
 }
 
-# companion_check_report_markers REPORT: every row's verdict is what its marker file says
-# (ok -> pass, fail -> fail, cannot look -> undecided).
+# companion_check_report_markers REPORT: every marker row's verdict is what its marker file
+# says (ok -> pass, fail -> fail, cannot look -> undecided). Groups without markers (the
+# token) are left to their own cases.
 companion_check_report_markers() {
     local out
     out=$(python3 - "$1" "$WINEPREFIX/drive_c" <<'PY'

@@ -13,11 +13,13 @@
 #   Propagation disabled, and the client package's own service found from its Uninstall
 #   entry's folder, set to start automatically yet stopped;
 # - the examination writes nothing: a registry export before and after is the same and
-#   inotify sees nothing written under the user's profile or C:\tmptk.
+#   inotify sees nothing written under the user's profile or C:\tmptk;
+# - tkexamine --report-only --json carries the same rows, in a report valid against its
+#   schema, and counts the group in its summary.
 #
-#   companion_token.sh ... NAME TKEXAMINE ACLPROBE KITDIR TKTOKENPROBE
+#   companion_token.sh ... NAME TKEXAMINE ACLPROBE KITDIR SCHEMA VERSION TKTOKENPROBE
 source "$(dirname "$0")/companion_lib.sh" "$@"
-TOKEN_PROBE=$(realpath "${CASE_ARGS[3]:?tktokenprobe.exe}")
+TOKEN_PROBE=$(realpath "${CASE_ARGS[5]:?tktokenprobe.exe}")
 
 # token_probe OUT ARG...: the probe with its output in OUT; the case fails if it cannot.
 token_probe() {
@@ -167,6 +169,8 @@ qtk_on_exit qtk_kill_pid "$watch_pid"
 qtk_wait_until 20000 grep -q 'Watches established' "$watch_log.err" ||
     qtk_die "inotifywait did not start: $(cat "$watch_log.err")"
 token_probe report.tsv examine
+# tkexamine itself, reporting only: the same rows in its summary and JSON report.
+companion_run exam --report-only --json
 # A fence: once its own event is logged, every earlier one is too.
 touch "$WINEPREFIX/drive_c/tmptk/.fence"
 qtk_wait_until 10000 grep -q '/\.fence' "$watch_log" || bench_fail "inotify lost its events"
@@ -176,6 +180,19 @@ bench_expect "registry lines changed by the examination" \
     "$(diff before.regs after.regs | grep -c '^[<>]' || true)" 0
 bench_expect "files written by the examination" "$(grep -v '/\.fence' "$watch_log" | tr '\n' ' ')" ""
 rm -f "$WINEPREFIX/drive_c/tmptk/.fence"
+
+# ---- tkexamine's report carries the group as the probe saw it
+bench_expect "exit code of tkexamine (token rows fail)" "$COMPANION_STATUS" 1
+companion_validate exam.out
+bench_expect "token rows in the report" "$(grep -c '^token\.' report.tsv)" \
+    "$(python3 -c 'import json, sys; print(sum(r["group"] == "token" for r in json.load(open(sys.argv[1], encoding="utf-8"))["checks"]))' exam.out)"
+while IFS=$'\t' read -r id verdict _; do
+    bench_expect "report verdict of $id" "$(companion_row exam.out "$id" verdict)" "$verdict"
+done < <(grep '^token\.' report.tsv)
+bench_expect "the usable certificate's issuer in the report" \
+    "$(companion_report_field exam.out checks | python3 -c 'import json, sys; rows = json.load(sys.stdin); print(next(r["details"]["issuer"] for r in rows if r["id"] == sys.argv[1]))' "$(printf 'token.user.certificate.%s' "${thumb[usable]}")")" \
+    "CN=QRN Test Root"
+bench_expect_true "the summary counts the token group" grep -qE '^ +token +' exam.err
 
 # ---- what it found
 expect_row report.tsv token.machine.scardsvr pass "stopped, manual start"
