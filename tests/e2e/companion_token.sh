@@ -148,14 +148,21 @@ qtk_reg_set "$uninstall" DisplayName REG_SZ "$client"
 qtk_reg_set "$uninstall" InstallLocation REG_SZ 'C:\Program Files\Vendor\Client\'
 
 # ---- the examination, watched
-registry_keys=('HKLM\Software' 'HKLM\System' 'HKCU')
+# HKLM\System beyond the services holds Wine's own device entries, which its display
+# driver refreshes whenever a process starts; the services are where this group reads.
+registry_keys=('HKLM\Software' 'HKLM\System\CurrentControlSet\Services' 'HKCU')
 export_registry() {
     local key i=0
     : >"$1.regs"
     for key in "${registry_keys[@]}"; do
         qtk_wine reg export "$key" "$1.$i.reg" /y >>"$BENCH_WORK/wine.log" 2>&1 ||
             qtk_die "reg export $key failed"
-        iconv -f UTF-16LE -t UTF-8 "$1.$i.reg" | tr -d '\r' >>"$1.regs"
+        # Wine's user32 keeps its volatile copy of the display settings under HKCU\Software\
+        # Wine\Temporary System Parameters and writes it when a process first needs it:
+        # Wine's, not the examination's (the bench's read-only case measures it the same way).
+        iconv -f UTF-16LE -t UTF-8 "$1.$i.reg" | tr -d '\r' |
+            awk '/^\[/ { skip = index($0, "\\Software\\Wine\\Temporary System Parameters") > 0 }
+                 !skip' >>"$1.regs"
         i=$((i + 1))
     done
 }
