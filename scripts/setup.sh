@@ -17,7 +17,8 @@ packages=(
   binutils-mingw-w64-i686
   # running and looking at it: Wine on a virtual display, Thai fonts, screenshots
   wine wine64 fonts-wine xvfb xauth fonts-thai-tlwg imagemagick inotify-tools
-  # the release: installers (wixl; msitools reads them back), signing and its test certificates (and the token checks')
+  # the release: installers (wixl; msitools reads them back), signing and its test certificates;
+  # openssl also makes the token checks' test certificates
   wixl msitools osslsigncode openssl
 )
 
