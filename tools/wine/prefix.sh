@@ -33,8 +33,9 @@ qtk_wineserver() {
 
 # qtk_reg_set KEY NAME TYPE DATA
 qtk_reg_set() {
-    qtk_wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >>"$QTK_WORK/wine.log" 2>&1 ||
-        qtk_die "reg add $1 $2 failed"
+    local rc=0
+    qtk_wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >>"$QTK_WORK/wine.log" 2>&1 || rc=$?
+    ((rc == 0)) || qtk_die "reg add $1 $2 failed (exit status $rc; see $QTK_WORK/wine.log)"
 }
 
 # qtk_reg_delete KEY NAME: a value already absent is no error.
@@ -176,4 +177,24 @@ qtk_prefix_clone() {
         fi
     done
     rm -f "$dest/$QTK_TEMPLATE_STAMP"
+    qtk_prefix_own_server_dir "$dest"
+}
+
+# The Wine here (Debian 12's 8.0) keeps the name of the directory its servers live in
+# (/tmp/wine-XXXXXX)
+# in the prefix's file "wineserver", and within it tells the servers of its prefixes
+# apart by the prefix directory's inode. Every copy of the template would share the
+# template's directory, and a new prefix that reuses the inode of a deleted one whose
+# server still runs (a case killed at its timeout leaves a persistent server for a
+# minute) would talk to that server, with another prefix's registry. So each copy gets
+# a directory of its own, removed at exit.
+qtk_prefix_own_server_dir() {
+    local dest=$1 dir
+    [[ -f $dest/wineserver ]] || return 0
+    dir=$(mktemp -d /tmp/wine-XXXXXX) || qtk_die "cannot make a server directory for $dest"
+    chmod 700 "$dir"
+    qtk_on_exit rm -rf "$dir"
+    rm -f "$dest/wineserver"
+    printf '%s' "${dir#/tmp/}" >"$dest/wineserver"
+    chmod 400 "$dest/wineserver"
 }
