@@ -73,8 +73,11 @@ qtk_set_identity "$QTK_DEMO_COMPUTER_NAME" "$QTK_DEMO_PRODUCT_NAME"
 if ((canned == 0)); then
     qtk_demo_configure
     qtk_log "examining the workstation with tkexamine.exe"
-    qtk_wine "$examiner" >>"$QTK_WORK/wine.log" 2>&1 ||
-        qtk_die "tkexamine.exe failed (see $QTK_WORK/wine.log)"
+    # 1 and 2 are its verdicts about the rows (some failed, some undecided); 3 and above
+    # mean the examination did not complete.
+    status=0
+    qtk_wine "$examiner" >>"$QTK_WORK/wine.log" 2>&1 || status=$?
+    ((status < 3)) || qtk_die "tkexamine.exe failed with $status (see $QTK_WORK/wine.log)"
 fi
 # On a real desktop the window manager should frame, move and close the window; the
 # template leaves windows unmanaged because Xvfb has no window manager.

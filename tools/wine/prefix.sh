@@ -33,8 +33,16 @@ qtk_wineserver() {
 
 # qtk_reg_set KEY NAME TYPE DATA
 qtk_reg_set() {
-    qtk_wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >>"$QTK_WORK/wine.log" 2>&1 ||
-        qtk_die "reg add $1 $2 failed"
+    local rc=0 try
+    # Twice at most: a second failure is not Wine failing to start the process (see
+    # qtk_desktop_start) but the write itself.
+    for try in 1 2; do
+        rc=0
+        qtk_wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >>"$QTK_WORK/wine.log" 2>&1 || rc=$?
+        ((rc == 0)) && return 0
+        qtk_log "reg add $1 $2 failed (exit status $rc, try $try)"
+    done
+    qtk_die "reg add $1 $2 failed (see $QTK_WORK/wine.log)"
 }
 
 # qtk_reg_delete KEY NAME: a value already absent is no error.
@@ -66,6 +74,25 @@ qtk_server_start() {
     # The first wine process brings up the prefix's services; pay for it here, not inside
     # a measured or time-limited step.
     qtk_wine wineboot >>"$QTK_WORK/wine.log" 2>&1 || qtk_die "wineboot failed in $prefix"
+    qtk_desktop_start
+}
+
+# Under load this Wine now and then fails to start a process at all ("failed to map the
+# shared user data: c0000018" in its err output). When the process that fails is the
+# desktop's explorer.exe, started by the first program that opens a window, that program
+# cannot make any window and a case fails for Wine's sake. So the desktop is brought up
+# here, by a process that only asks for the desktop window, and seen running; a start
+# that failed is tried again.
+qtk_desktop_start() {
+    local try
+    for try in 1 2 3; do
+        qtk_wine rundll32.exe user32.dll,GetDesktopWindow >>"$QTK_WORK/wine.log" 2>&1 || true
+        if qtk_wait_until 10000 qtk_prefix_runs explorer.exe; then
+            return 0
+        fi
+        qtk_log "the desktop did not start (try $try), see $QTK_WORK/wine.log"
+    done
+    qtk_die "the desktop process never started in $WINEPREFIX"
 }
 
 qtk_server_stop_prefix() {
@@ -176,4 +203,24 @@ qtk_prefix_clone() {
         fi
     done
     rm -f "$dest/$QTK_TEMPLATE_STAMP"
+    qtk_prefix_own_server_dir "$dest"
+}
+
+# The Wine here (Debian 12's 8.0) keeps the name of the directory its servers live in
+# (/tmp/wine-XXXXXX)
+# in the prefix's file "wineserver", and within it tells the servers of its prefixes
+# apart by the prefix directory's inode. Every copy of the template would share the
+# template's directory, and a new prefix that reuses the inode of a deleted one whose
+# server still runs (a case killed at its timeout leaves a persistent server for a
+# minute) would talk to that server, with another prefix's registry. So each copy gets
+# a directory of its own, removed at exit.
+qtk_prefix_own_server_dir() {
+    local dest=$1 dir
+    [[ -f $dest/wineserver ]] || return 0
+    dir=$(mktemp -d /tmp/wine-XXXXXX) || qtk_die "cannot make a server directory for $dest"
+    chmod 700 "$dir"
+    qtk_on_exit rm -rf "$dir"
+    rm -f "$dest/wineserver"
+    printf '%s' "${dir#/tmp/}" >"$dest/wineserver"
+    chmod 400 "$dest/wineserver"
 }

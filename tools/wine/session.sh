@@ -13,7 +13,7 @@ qtk_env_init() {
     QTK_WORK=$(cd "$QTK_WORK" && pwd)
     # No Mono or Gecko install prompts, and no start-menu entries or file associations
     # written into the user's home for our throw-away prefixes.
-    export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export WINEARCH=win64 WINEDEBUG=-all,err+all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     unset WINEPREFIX WINESERVER
     QTK_CLEANUPS=()
     trap qtk_cleanup EXIT

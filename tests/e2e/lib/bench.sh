@@ -80,9 +80,17 @@ bench_fresh_prefix() {
 # bench_probe OUT ARG...: one probe run, its output in OUT. Fails the case (and shows
 # why) if the probe could not do what it was asked.
 bench_probe() {
-    local out=$1 rc=0
+    local out=$1 rc=0 try
     shift
-    qtk_wine "$BENCH_PROBE" "$@" >"$out" 2>>"$BENCH_WORK/probe.log" || rc=$?
+    for try in 1 2; do
+        rc=0
+        qtk_wine "$BENCH_PROBE" "$@" >"$out" 2>>"$BENCH_WORK/probe.log" || rc=$?
+        # Every command prints once it has acted, so a probe that failed without a line
+        # never ran: Wine failed to start it (see qtk_desktop_start). It is started once
+        # more.
+        if ((rc == 0 || try == 2)) || [[ -s $out ]]; then break; fi
+        qtk_log "the probe did not start (exit status $rc); once more"
+    done
     if ((rc != 0)); then
         bench_fail "probe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
         bench_screenshot "probe-failed"
