@@ -7,8 +7,9 @@
 namespace qtk::companion {
 
 void AddBrowserChecks(std::vector<CheckResult>& rows, RegistrySource& registry,
-                      const UserChoice& choice, const BrowserSeams& seams) {
+                      const UserChoice& choice, const BrowserSeams& seams, bool ie_mode) {
     AddSystemZones(rows, seams.zones, choice.user);
+    if (!ie_mode) return;
     ExaminedUserRegistry user_registry(registry, choice.user.logged_on);
     const std::wstring root = UserPlaceRoot(choice);
     for (CheckResult& row : ExamineIeMode(user_registry, seams.fetcher, seams.parser, choice.user)) {

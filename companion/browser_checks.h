@@ -20,8 +20,9 @@ struct BrowserSeams {
 };
 
 // registry reads HKCU as the chosen user's hive, as for the marker rows; with nobody to
-// examine, no user key is opened and the user's rows say why.
+// examine, no user key is opened and the user's rows say why. Without ie_mode only the
+// system's zones are added (the IE-mode group was left out of the run).
 void AddBrowserChecks(std::vector<CheckResult>& rows, RegistrySource& registry,
-                      const UserChoice& choice, const BrowserSeams& seams);
+                      const UserChoice& choice, const BrowserSeams& seams, bool ie_mode = true);
 
 }  // namespace qtk::companion

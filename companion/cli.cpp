@@ -35,7 +35,25 @@ std::optional<Split> SplitOption(const std::wstring& arg) {
     return split;
 }
 
+// "token,ie_mode" -> its names; an empty name (",," or a trailing comma) is an error.
+std::optional<std::vector<std::wstring>> SplitList(const std::wstring& list) {
+    std::vector<std::wstring> names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(L',', start);
+        std::wstring name = list.substr(start, comma == std::wstring::npos ? comma : comma - start);
+        if (name.empty()) return std::nullopt;
+        names.push_back(std::move(name));
+        if (comma == std::wstring::npos) return names;
+        start = comma + 1;
+    }
+}
+
 }  // namespace
+
+bool IsSkippableGroup(std::wstring_view group) {
+    return group == L"token" || group == L"ie_mode";
+}
 
 bool IsSidString(const std::wstring& text) {
     // S-1-<authority>-<sub>... ; at most 15 sub-authorities of at most 10 digits each.
@@ -106,6 +124,27 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             if (!IsSidString(sid)) return bad(L"--user: \"" + sid + L"\" is not a SID (S-1-5-21-...)");
             sid[0] = L'S';
             options.user_sid = sid;
+        } else if (name == L"skip") {
+            std::wstring list;
+            if (option->value) {
+                list = *option->value;
+            } else if (i + 1 < args.size()) {
+                list = args[++i];
+            } else {
+                return bad(L"--skip needs a group, e.g. --skip=token");
+            }
+            const std::optional<std::vector<std::wstring>> groups = SplitList(FoldCase(list));
+            if (!groups) return bad(L"--skip: \"" + list + L"\" names an empty group");
+            for (const std::wstring& group : *groups) {
+                if (!IsSkippableGroup(group)) {
+                    return bad(L"--skip: \"" + group +
+                               L"\" is not a group that may be left out (token, ie_mode)");
+                }
+                const std::string id(group.begin(), group.end());
+                if (std::find(options.skip.begin(), options.skip.end(), id) == options.skip.end()) {
+                    options.skip.push_back(id);
+                }
+            }
         } else {
             return bad(L"unknown option " + arg);
         }
@@ -130,6 +169,9 @@ std::wstring UsageText() {
            L"  --report-only      examine and report, write nothing into C:\\tmptk\\\n"
            L"  --user SID         examine the settings of the user with this SID\n"
            L"                     (default: this user; under SYSTEM, the console user)\n"
+           L"  --skip=GROUP[,..]  leave out a group that only the report shows:\n"
+           L"                     token (reader, token, certificates, services),\n"
+           L"                     ie_mode (Edge's IE mode site list)\n"
            L"\n"
            L"Exit codes:\n"
            L"  0   every check passed\n"

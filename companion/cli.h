@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qtk::companion {
@@ -21,7 +22,14 @@ struct Options {
     enum class Json { None, Stdout, Path } json = Json::None;
     std::wstring json_path;    // for Json::Path: a file, or a folder for <COMPUTERNAME>.json
     std::wstring user_sid;     // empty: the process's user, or the console user under SYSTEM
+    // Report-only groups left out of this run (a fleet without Edge's IE mode, or desks
+    // where the token is checked elsewhere), as their report ids, each once, in the order
+    // given. The window's groups cannot be left out: the diagnostic needs every marker.
+    std::vector<std::string> skip;
 };
+
+// The groups --skip may name: the ones that end only in the report.
+bool IsSkippableGroup(std::wstring_view group);
 
 struct ParsedCommandLine {
     std::optional<Options> options;  // nothing when the line is bad

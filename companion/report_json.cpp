@@ -80,6 +80,7 @@ std::string ReportJson(const std::vector<CheckResult>& rows, const RunFacts& fac
     report["duration_seconds"] = facts.duration_seconds;
     report["report_only"] = facts.report_only;
     report["markers_written"] = facts.markers_written;
+    report["skipped_groups"] = facts.skipped_groups;
     report["exit_code"] = exit_code;
     const RowCounts counts = Count(rows);
     report["counts"] = {{"pass", counts.pass}, {"fail", counts.fail}, {"undecided", counts.undecided}};

@@ -111,6 +111,7 @@ struct RunFacts {
     double duration_seconds = 0;
     bool report_only = false;
     bool markers_written = false;
+    std::vector<std::string> skipped_groups;  // left out on the command line
 };
 
 // "2026-12-07T12:34:56.789Z" from the parts of a UTC time.

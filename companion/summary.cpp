@@ -76,6 +76,11 @@ std::wstring SummaryText(const std::vector<CheckResult>& rows, const RunFacts& f
                 Wide(ScopeWord(row.scope)) + L" " + Printable(row.target) + L": " +
                 Printable(row.reason) + L"\n";
     }
+    if (!facts.skipped_groups.empty()) {
+        text += L"Left out:";
+        for (const std::string& group : facts.skipped_groups) text += L" " + Wide(group);
+        text += L"\n";
+    }
     text += ZoneDisagreementText(rows);
     const RowCounts all = Count(rows);
     text += L"Result: " + std::to_wstring(all.pass) + L" pass, " + std::to_wstring(all.fail) +

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <iterator>
 #include <new>
@@ -83,6 +84,10 @@ void PrintError(const ReportError& error) {
     WriteText(STD_ERROR_HANDLE, line);
 }
 
+bool Skipped(const Options& options, std::string_view group) {
+    return std::find(options.skip.begin(), options.skip.end(), group) != options.skip.end();
+}
+
 ReportError Describe(const Failure& failure) {
     return ReportError{failure, qtk::win32::DescribeError(failure.code)};
 }
@@ -122,9 +127,10 @@ Examined Examine(const Options& options, RunFacts& facts) {
         Win32ZoneMapper zones;
         Win32SiteListFetcher fetcher;
         XmlLiteSiteListParser parser;
-        AddBrowserChecks(result.rows, system, user, BrowserSeams{zones, fetcher, parser});
+        AddBrowserChecks(result.rows, system, user, BrowserSeams{zones, fetcher, parser},
+                         !Skipped(options, kIeModeGroup));
     }
-    {
+    if (!Skipped(options, kTokenGroup)) {
         ExaminedUserRegistry registry(system, user.user.logged_on);
         Win32TokenSystem token;
         std::vector<CheckResult> token_rows = ExamineTokenReadiness(token, registry, user.user);
@@ -149,6 +155,7 @@ int Run(const Options& options) {
     facts.tool_version = kVersion;
     facts.started_utc = NowUtc();
     facts.report_only = options.report_only;
+    facts.skipped_groups = options.skip;
     facts.computer_name = ComputerName();
     facts.elevated = ProcessIsElevated();
     facts.session_id = ProcessSession();

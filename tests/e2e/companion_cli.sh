@@ -167,6 +167,25 @@ bench_expect "its rows but the token group's: pass, fail, undecided" "$(other_co
 bench_expect "the token group's user row with nobody to examine" \
     "$(companion_row nobody.out token.user.certificates verdict)" undecided
 
+# ---- the same runs with the token group left out: 0 when every row passes, 2 when nothing
+# fails but some rows are undecided
+# token_rows REPORT: how many rows of the token group the report holds.
+token_rows() {
+    python3 -c 'import json, sys
+print(sum(r["group"] == "token" for r in json.load(open(sys.argv[1], encoding="utf-8"))["checks"]))' "$1"
+}
+companion_run skip-ok --report-only --json --skip=token
+bench_expect "exit code when every row passes (--skip=token)" "$COMPANION_STATUS" 0
+companion_validate skip-ok.out
+bench_expect "token rows with --skip=token" "$(token_rows skip-ok.out)" 0
+bench_expect_true "the summary says the group was left out" grep -q '^Left out: token' skip-ok.err
+companion_run skip-nobody --report-only --json /skip:TOKEN --user S-1-5-21-9-9-9-9999
+bench_expect "exit code when nothing fails and user rows are undecided (/skip:TOKEN)" \
+    "$COMPANION_STATUS" 2
+companion_validate skip-nobody.out
+companion_run skip-bad --report-only --skip=trusted_sites
+bench_expect "exit code of --skip=trusted_sites (the window needs its markers)" "$COMPANION_STATUS" 87
+
 # ---- odd characters in names round-trip: the computer's own name
 odd=$'\u0e17\u0e14\u0e2a\u0e2d\u0e1a "PC" \\ 07'
 python3 - "$odd" >"$BENCH_WORK/odd.reg" <<'PY'

@@ -63,6 +63,11 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
         {"--user SID as two arguments", {L"--user", L"S-1-5-21-111-222-333-1001"},
          with([](Options& o) { o.user_sid = L"S-1-5-21-111-222-333-1001"; })},
         {"/user=sid in lower case", {L"/user=s-1-5-18"}, with([](Options& o) { o.user_sid = L"S-1-5-18"; })},
+        {"--skip=token", {L"--skip=token"}, with([](Options& o) { o.skip = {"token"}; })},
+        {"/skip:IE_MODE,token,ie_mode: folded, each once, in order",
+         {L"/skip:IE_MODE,token,ie_mode"}, with([](Options& o) { o.skip = {"ie_mode", "token"}; })},
+        {"--skip as two arguments, given twice", {L"--skip", L"token", L"--skip=token"},
+         with([](Options& o) { o.skip = {"token"}; })},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -76,6 +81,7 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
         EXPECT_EQ(got.json, c.want.json);
         EXPECT_EQ(Narrow(got.json_path), Narrow(c.want.json_path));
         EXPECT_EQ(Narrow(got.user_sid), Narrow(c.want.user_sid));
+        EXPECT_EQ(got.skip, c.want.skip);
     }
 }
 
@@ -102,6 +108,10 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         {"--user twice", {L"--user", L"S-1-5-18", L"--user", L"S-1-5-18"}},
         {"a flag with a value", {L"--quiet=yes"}},
         {"help with a value", {L"/?=1"}},
+        {"--skip without a group", {L"--skip"}},
+        {"--skip of a group the window needs", {L"--skip=trusted_sites"}},
+        {"--skip of an unknown group", {L"--skip=token,bogus"}},
+        {"--skip with an empty name", {L"--skip=token,"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

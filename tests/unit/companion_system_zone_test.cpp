@@ -61,8 +61,8 @@ TEST(SystemZone, MarksWhereWindowsAndOurReadingDisagree) {
     const std::wstring kTesk = L"https://tesk.qrn.example";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Fail, L""});
-        ours[IndexOf(kTesk)] = Finding{c.ours, L""};
+        std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Fail, L"", L""});
+        ours[IndexOf(kTesk)] = Finding{c.ours, L"", L""};
         MapZones mapper;
         mapper.answers[L"https://tesk.qrn.example/"] = c.system;
         const std::vector<ZoneComparison> comparisons =
@@ -91,7 +91,7 @@ TEST(SystemZone, MarksWhereWindowsAndOurReadingDisagree) {
 }
 
 TEST(SystemZone, AskedOnlyForTheProcessOwnUser) {
-    const std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Ok, L""});
+    const std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Ok, L"", L""});
     ExaminedUser other;
     other.is_process_user = false;
     other.sid = L"S-1-5-21-111-222-333-1001";
