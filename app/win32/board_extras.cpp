@@ -6,19 +6,16 @@
 
 #include <cstring>
 
+#include "platform/win32/system_library.h"
+
 namespace qtk::win32 {
 namespace {
 
 // comctl32 and oleacc are not KnownDLLs: a copy beside the program would be loaded
-// before the system's, so they come from System32 by full intent, never by search.
-HMODULE SystemLibrary(const wchar_t* name) {
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
+// before the system's, so they come from System32 only (LoadSystemLibrary).
 template <typename Fn>
 Fn Function(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)))
-                  : nullptr;
+    return FindExport<Fn>(module, name);
 }
 
 // A reason can be a few hundred characters: wrapped at about 40 ems, not one line across
@@ -38,7 +35,7 @@ ReasonTips::~ReasonTips() {
 // caption colour the board must keep. The classic tooltip is all that is needed here.
 // Tooltip controls: https://learn.microsoft.com/en-us/windows/win32/controls/tooltip-controls
 bool ReasonTips::Create(HWND owner) {
-    HMODULE comctl = SystemLibrary(L"comctl32.dll");
+    HMODULE comctl = LoadSystemLibrary(L"comctl32.dll");
     using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     const auto init = Function<InitFn>(comctl, "InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
@@ -125,11 +122,11 @@ bool PutOnClipboard(HWND owner, std::wstring_view text) {
 // The object is had from oleacc's own class factory, so COM never looks the class up in
 // the registry and the DLL comes from System32.
 bool AccessibleNames::Start() {
-    oleacc_ = SystemLibrary(L"oleacc.dll");
+    oleacc_ = LoadSystemLibrary(L"oleacc.dll");
     // The service is an apartment object; oleacc has ole32 loaded already, so asking it
     // for CoInitializeEx costs nothing more. S_FALSE (already initialised) counts too.
     using CoInitializeExFn = HRESULT(WINAPI*)(void*, DWORD);
-    const auto co_init = Function<CoInitializeExFn>(oleacc_ ? SystemLibrary(L"ole32.dll") : nullptr,
+    const auto co_init = Function<CoInitializeExFn>(oleacc_ ? LoadSystemLibrary(L"ole32.dll") : nullptr,
                                                     "CoInitializeEx");
     if (!co_init || FAILED(co_init(nullptr, COINIT_APARTMENTTHREADED))) return false;
     com_initialised_ = true;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/win32/system_library.h"
+
 namespace qtk::companion::win32 {
 namespace {
 
@@ -34,22 +36,7 @@ Fn Proc(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// From System32 only. Windows 7 without update KB2533623 does not know
-// LOAD_LIBRARY_SEARCH_SYSTEM32 and refuses the call with ERROR_INVALID_PARAMETER
-// ("LoadLibraryExW function",
-// https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-loadlibraryexw);
-// there the DLL is named by its full System32 path, which no search can redirect.
-HMODULE LoadSystemDll(const wchar_t* name) {
-    if (HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return module;
-    if (GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    std::wstring path(folder, length);
-    path += L'\\';
-    path += name;
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
+using qtk::win32::LoadSystemLibrary;
 
 ServiceState ToState(DWORD state) {
     switch (state) {
@@ -174,7 +161,7 @@ Win32TokenSystem::~Win32TokenSystem() {
 bool Win32TokenSystem::LoadCrypt() {
     if (crypt_) return true;
     if (crypt_error_ != 0) return false;
-    crypt32_ = LoadSystemDll(L"crypt32.dll");
+    crypt32_ = LoadSystemLibrary(L"crypt32.dll");
     if (crypt32_ == nullptr) {
         crypt_error_ = GetLastError();
         return false;
@@ -275,7 +262,7 @@ ServiceList Win32TokenSystem::ListServices() {
 
 ReaderSurvey Win32TokenSystem::SurveyReaders() {
     ReaderSurvey survey;
-    HMODULE winscard = LoadSystemDll(L"winscard.dll");
+    HMODULE winscard = LoadSystemLibrary(L"winscard.dll");
     if (winscard == nullptr) {
         survey.failed_at = ReaderStep::Load;
         survey.code = GetLastError();

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/win32/system_library.h"
+
 namespace qtk::companion::win32 {
 namespace {
 
@@ -54,7 +56,7 @@ long Win32Sessions::SessionUserSid(std::uint32_t session, std::wstring* sid) {
     // first, so it is loaded from System32 only, and only when running as SYSTEM.
     using QueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
     if (wtsapi_ == nullptr) {
-        wtsapi_ = LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        wtsapi_ = qtk::win32::LoadSystemLibrary(L"wtsapi32.dll");
         if (wtsapi_ == nullptr) return static_cast<long>(GetLastError());
     }
     const auto query = reinterpret_cast<QueryUserTokenFn>(
