@@ -11,21 +11,25 @@
 namespace qtk::companion::win32 {
 namespace {
 
+#ifdef QTK_WRITER_FAULTS
 std::wstring Environment(const wchar_t* name) {
     wchar_t buffer[1024];
     const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
     if (length == 0 || length >= 1024) return {};
     return std::wstring(buffer, length);
 }
+#endif
 
 }  // namespace
 
 Win32OutputFiles::Win32OutputFiles() {
+#ifdef QTK_WRITER_FAULTS
     const std::wstring fault = Environment(L"TKEXAMINE_TEST_FAULT");
     constexpr std::wstring_view kKill = L"kill-after:";
     constexpr std::wstring_view kHold = L"hold-while:";
     if (fault.rfind(kKill, 0) == 0) kill_after_ = _wtoi(fault.c_str() + kKill.size());
     if (fault.rfind(kHold, 0) == 0) hold_while_ = fault.substr(kHold.size());
+#endif
 }
 
 std::uint32_t Win32OutputFiles::WriteWhole(const std::wstring& path, std::string_view bytes) {

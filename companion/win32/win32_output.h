@@ -12,8 +12,9 @@ namespace qtk::companion::win32 {
 
 class Win32OutputFiles : public OutputFiles {
 public:
-    // Reads the end-to-end tests' fault hook, TKEXAMINE_TEST_FAULT: "kill-after:N" ends
-    // the process at the N-th checkpoint as a kill would, without any clean-up;
+    // Only in the end-to-end tests' build (QTK_WRITER_FAULTS, tkexamine_faults.exe), never
+    // in the shipped program: reads the fault hook TKEXAMINE_TEST_FAULT. "kill-after:N"
+    // ends the process at the N-th checkpoint as a kill would, without any clean-up;
     // "hold-while:PATH" waits at the first checkpoint (every temporary written) for as
     // long as PATH exists, at most two minutes.
     Win32OutputFiles();

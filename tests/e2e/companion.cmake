@@ -17,6 +17,19 @@ target_compile_definitions(tktokenprobe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_
 target_link_options(tktokenprobe PRIVATE -municode -static -static-libgcc -static-libstdc++)
 target_link_libraries(tktokenprobe PRIVATE qtk_companion_token_win32 crypt32)
 
+# tkexamine with the writer's fault hook compiled in (kill between renames, hold a run
+# mid-way), for the writer case only; the shipped program reads no such hook.
+set(QTK_EXAMINE_DIR ${PROJECT_SOURCE_DIR}/companion/win32)
+add_executable(tkexamine_faults
+  ${QTK_EXAMINE_DIR}/main.cpp ${QTK_EXAMINE_DIR}/examine.cpp ${QTK_EXAMINE_DIR}/secure_directory.cpp
+  ${QTK_EXAMINE_DIR}/win32_console.cpp ${QTK_EXAMINE_DIR}/win32_output.cpp
+  ${QTK_EXAMINE_DIR}/win32_registry.cpp ${QTK_EXAMINE_DIR}/win32_user.cpp)
+target_compile_definitions(tkexamine_faults PRIVATE QTK_WRITER_FAULTS
+                           QTK_VERSION="${PROJECT_VERSION}")
+target_link_options(tkexamine_faults PRIVATE -municode -static -static-libgcc -static-libstdc++)
+target_link_libraries(tkexamine_faults PRIVATE qtk_companion_token_win32 qtk_companion_win32
+                      qtk_companion_core qtk_win32 advapi32)
+
 # Hardened like the diagnostic, but a console program.
 add_test(NAME e2e.companion_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
@@ -31,7 +44,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
               $<TARGET_FILE:tkcheck> $<TARGET_FILE:tkprobe>
               ${QTK_E2E_TEMPLATE} ${QTK_E2E_WORK} companion_${case}
               $<TARGET_FILE:tkexamine> $<TARGET_FILE:tkaclprobe> ${PROJECT_BINARY_DIR}/kit
-              ${PROJECT_SOURCE_DIR}/docs/report.schema.json ${PROJECT_VERSION})
+              ${PROJECT_SOURCE_DIR}/docs/report.schema.json ${PROJECT_VERSION}
+              $<TARGET_FILE:tkexamine_faults>)
     set_tests_properties(e2e.companion_${case} PROPERTIES
       FIXTURES_REQUIRED qtk_wine_template
       TIMEOUT 150

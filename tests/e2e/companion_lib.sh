@@ -15,6 +15,8 @@ COMPANION_ACL_PROBE=$(realpath "${CASE_ARGS[1]:?tkaclprobe.exe}")
 COMPANION_KIT=$(realpath -m "${CASE_ARGS[2]:?kit directory}")
 COMPANION_SCHEMA=$(realpath "${CASE_ARGS[3]:?report schema}")
 COMPANION_VERSION=${CASE_ARGS[4]:?version}
+# The same program with the writer's fault hook (TKEXAMINE_TEST_FAULT) compiled in.
+COMPANION_FAULTS_EXE=$(realpath "${CASE_ARGS[5]:?tkexamine_faults.exe}")
 
 # companion_import REGFILE: a .reg file into the prefix's registry, in one process.
 companion_import() {

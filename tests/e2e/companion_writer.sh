@@ -7,6 +7,13 @@
 source "$(dirname "$0")/companion_lib.sh" "$@"
 
 bench_prepare 96
+
+# The fault hook lives in the test build only: the shipped program does not even name it.
+has_hook() {
+    python3 -c 'import sys; sys.exit(0 if "TKEXAMINE_TEST_FAULT".encode("utf-16-le") in open(sys.argv[1], "rb").read() else 1)' "$1"
+}
+bench_expect_true "the test build reads the fault hook" has_hook "$COMPANION_FAULTS_EXE"
+bench_expect_true "the shipped program reads no fault hook" eval '! has_hook "$COMPANION_EXE"'
 tmptk=$(qtk_tmptk_path '')
 rm -rf "$tmptk"
 companion_import "$COMPANION_DIR/companion_registry_a.reg"
@@ -61,7 +68,7 @@ wait "$holder" || true
 flag="$BENCH_WORK/run.flag"
 touch "$flag"
 # Under another file name, so that the probe watching the second knows which is which.
-cp "$COMPANION_EXE" "$BENCH_WORK/tkexamine_first.exe"
+cp "$COMPANION_FAULTS_EXE" "$BENCH_WORK/tkexamine_first.exe"
 TKEXAMINE_TEST_FAULT="hold-while:$(qtk_windows_path "$flag")" \
     wine "$BENCH_WORK/tkexamine_first.exe" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null &
 first=$!
@@ -86,7 +93,7 @@ bench_expect_true "a three-byte REG_DWORD is cannot look, with why: $(head -c 16
 # ---- killed between renames: the seal is missing, so the diagnostic refuses the set
 companion_import "$no_switch"
 status=0
-TKEXAMINE_TEST_FAULT=kill-after:20 timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+TKEXAMINE_TEST_FAULT=kill-after:20 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
     status=$?
 bench_expect "exit status of the killed run" "$status" 99
 bench_expect_true "the OS-version file is missing after the kill" test ! -e "$tmptk/outwinversion.txt"
@@ -109,7 +116,7 @@ rm -rf "$tmptk" && cp -a "$BENCH_WORK/killed-copy" "$tmptk"
 # The next run puts the earlier set back before anything else; killed right after that
 # (once its temporaries are written), it leaves the set of before the kill.
 status=0
-TKEXAMINE_TEST_FAULT=kill-after:1 timeout 60 wine "$COMPANION_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+TKEXAMINE_TEST_FAULT=kill-after:1 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
     status=$?
 bench_expect "exit status of the run killed after its repair" "$status" 99
 bench_expect "the set put back by the repair" "$(companion_snapshot | diff new.txt - && echo same)" same
