@@ -13,17 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/access_list.h"
+
 namespace qtk::companion {
 
-namespace sids {
-inline constexpr std::wstring_view kAdministrators = L"S-1-5-32-544";
-inline constexpr std::wstring_view kLocalSystem = L"S-1-5-18";
-inline constexpr std::wstring_view kUsers = L"S-1-5-32-545";
-inline constexpr std::wstring_view kEveryone = L"S-1-1-0";
-inline constexpr std::wstring_view kAuthenticatedUsers = L"S-1-5-11";
-// Stands for whoever creates an object inside; only those who may write can create.
-inline constexpr std::wstring_view kCreatorOwner = L"S-1-3-0";
-}  // namespace sids
+// The well-known SIDs the judgement names, as the diagnostic spells them too.
+namespace sids = qtk::well_known_sid;
 
 // Access bits, as in an access mask, that let a holder change what is in the directory or
 // who may: write, append, create, delete, rename, change attributes, the access list or
