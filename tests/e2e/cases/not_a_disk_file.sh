@@ -9,9 +9,9 @@ source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no FILE:KIND given"
 
 qtk_xvfb_start
-for spec in "${CASE_ARGS[@]}"; do
-    file=${spec%%:*}
-    kind=${spec#*:}
+for target in "${CASE_ARGS[@]}"; do
+    file=${target%%:*}
+    kind=${target#*:}
     name=${file%.txt}-$kind
     echo "== $file as $kind"
     bench_fresh_prefix "prefix-$name"
