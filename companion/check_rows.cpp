@@ -1,86 +1,47 @@
 #include "companion/check_rows.h"
 
-#include "checks/contract.h"
-#include "checks/tables.h"
 #include "companion/cli.h"
 
 namespace qtk::companion {
 namespace {
 
-// Stable ids stay ASCII and free of blanks whatever a target's name holds.
-std::string IdPart(std::wstring_view text) {
-    std::string part;
+void AppendIdPart(std::string& id, std::wstring_view text, IdText alphabet) {
     for (const wchar_t c : text) {
-        const bool keep = (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'.' ||
-                          c == L'*' || c == L'-' || c == L':';
         if (c >= L'A' && c <= L'Z') {
-            part += static_cast<char>(c - L'A' + L'a');
-        } else {
-            part += keep ? static_cast<char>(c) : '_';
+            id += static_cast<char>(c - L'A' + L'a');
+            continue;
         }
+        const bool keep = (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') ||
+                          (alphabet == IdText::Address &&
+                           (c == L'.' || c == L'*' || c == L'-' || c == L':'));
+        id += keep ? static_cast<char>(c) : '_';
     }
-    return part;
 }
 
-std::wstring SiteId(const TrustedSite& site) {
-    return std::wstring(site.scheme) + L":" + (site.wildcard ? L"*." : L"") + std::wstring(site.host);
+void NameHive(std::wstring& text, const std::wstring& root) {
+    constexpr std::wstring_view kCurrentUser = L"HKCU\\";
+    for (std::size_t at = text.find(kCurrentUser); at != std::wstring::npos;
+         at = text.find(kCurrentUser, at + root.size() + 1)) {
+        text.replace(at, kCurrentUser.size() - 1, root);
+    }
 }
 
 }  // namespace
 
-std::optional<RowIdentity> IdentifyMarker(std::wstring_view marker) {
-    for (const CheckGroup& group : CheckGroups()) {
-        for (std::size_t i = 0; i < group.rows.size(); ++i) {
-            if (MarkerPath(group.rows[i]) != marker) continue;
-            // A one-column group (the packages, the pop-up lists) is reported by what it
-            // reads: a package installed for the machine or the user is on this
-            // workstation; the pop-up blocker's lists are the user's (their own and the
-            // policies applied to them), as the browser reads no machine list of its own.
-            const RowScope scope = group.scope == Scope::User      ? RowScope::User
-                                   : group.scope == Scope::Machine ? RowScope::Machine
-                                   : group.topic == Topic::PopupAllowedSites ? RowScope::User
-                                                                             : RowScope::Machine;
-            switch (group.topic) {
-                case Topic::TrustedSites: {
-                    const TrustedSite& site = TrustedSites()[i];
-                    return RowIdentity{"trusted_sites", scope, SiteCaption(site), IdPart(SiteId(site))};
-                }
-                case Topic::SoftwareInstall: {
-                    const SoftwarePackage& package = SoftwarePackages()[i];
-                    return RowIdentity{"software", scope, std::wstring(package.display_name),
-                                       IdPart(package.display_name)};
-                }
-                case Topic::ZoneScripting: {
-                    const ZoneSetting& setting = ZoneSettings()[i];
-                    return RowIdentity{"zone_scripting", scope,
-                                       std::wstring(setting.caption) + L" (" +
-                                           std::to_wstring(setting.url_action) + L")",
-                                       std::to_string(setting.url_action)};
-                }
-                case Topic::PopupAllowedSites: {
-                    const PopupSite& site = PopupSites()[i];
-                    return RowIdentity{"popup_allowed", scope, std::wstring(site.host), IdPart(site.host)};
-                }
-            }
-        }
+std::string RowId(std::string_view group, RowScope scope,
+                  std::initializer_list<std::wstring_view> parts, IdText text) {
+    std::string id(group);
+    id += '.';
+    id += ScopeWord(scope);
+    for (const std::wstring_view part : parts) {
+        id += '.';
+        AppendIdPart(id, part, text);
     }
-    return std::nullopt;
+    return id;
 }
 
-void MarkUserRowsUnavailable(std::vector<MarkerResult>& markers, const std::wstring& reason) {
-    for (MarkerResult& marker : markers) {
-        const std::optional<RowIdentity> identity = IdentifyMarker(marker.marker);
-        if (identity && identity->scope == RowScope::User) {
-            marker.finding = Finding{Outcome::CannotLook, reason, {}};
-        }
-    }
-}
-
-std::vector<MarkerResult> ExamineFor(RegistrySource& registry, const UserChoice& choice) {
-    ExaminedUserRegistry examined(registry, choice.user.logged_on);
-    std::vector<MarkerResult> markers = ExamineWorkstation(examined);
-    if (!choice.user.logged_on) MarkUserRowsUnavailable(markers, choice.unavailable_reason);
-    return markers;
+void AddDetail(CheckResult& row, const char* name, std::wstring value) {
+    row.details.emplace_back(std::string(name), std::move(value));
 }
 
 std::wstring UserPlaceRoot(const UserChoice& choice) {
@@ -88,49 +49,27 @@ std::wstring UserPlaceRoot(const UserChoice& choice) {
     return L"HKU\\" + choice.user.sid;
 }
 
-RowVerdict VerdictOf(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Ok: return RowVerdict::Pass;
-        case Outcome::Fail: return RowVerdict::Fail;
-        case Outcome::CannotLook: return RowVerdict::Undecided;
-    }
-    return RowVerdict::Undecided;
-}
-
-std::vector<CheckResult> ToCheckResults(const std::vector<MarkerResult>& markers,
-                                        const std::wstring& user_place_root) {
-    std::vector<CheckResult> rows;
-    rows.reserve(markers.size());
-    for (const MarkerResult& marker : markers) {
-        const std::optional<RowIdentity> identity = IdentifyMarker(marker.marker);
-        CheckResult row;
-        if (identity) {
-            row.group = identity->group;
-            row.scope = identity->scope;
-            row.target = identity->target;
-            row.id = identity->group + "." + std::string(ScopeWord(identity->scope)) + "." +
-                     identity->id_target;
-        } else {
-            row.group = "markers";
-            row.target = std::wstring(marker.marker);
-            row.id = "markers." + IdPart(marker.marker);
+void FinishRows(std::vector<CheckResult>& rows, const UserChoice& choice) {
+    if (!choice.user.logged_on) {
+        const std::wstring reason = choice.unavailable_reason.empty()
+                                        ? std::wstring(kNoUserLoggedOn)
+                                        : choice.unavailable_reason;
+        for (CheckResult& row : rows) {
+            if (row.scope != RowScope::User) continue;
+            row.verdict = RowVerdict::Undecided;
+            row.reason = reason;
+            row.place.clear();
+            row.details.clear();
+            row.system_zone.reset();
         }
-        row.verdict = VerdictOf(marker.finding.outcome);
-        row.reason = marker.finding.reason;
-        row.place = marker.finding.place;
-        if (!user_place_root.empty()) {
-            // The examiners say "HKCU"; the report names the hive that was really read.
-            for (std::wstring* text : {&row.place, &row.reason}) {
-                for (std::size_t at = text->find(L"HKCU\\"); at != std::wstring::npos;
-                     at = text->find(L"HKCU\\", at + user_place_root.size())) {
-                    text->replace(at, 4, user_place_root);
-                }
-            }
-        }
-        row.details.emplace_back("marker", std::wstring(marker.marker));
-        rows.push_back(std::move(row));
+        return;
     }
-    return rows;
+    const std::wstring root = UserPlaceRoot(choice);
+    if (root.empty()) return;
+    for (CheckResult& row : rows) {
+        NameHive(row.place, root);
+        NameHive(row.reason, root);
+    }
 }
 
 RowCounts Count(const std::vector<CheckResult>& rows) {

@@ -1,47 +1,30 @@
-// The marker groups' findings as report rows, and what a list of rows means for the
-// exit code. The marker words map one to one: "ok" -> pass, "fail" -> fail,
-// "cannot look" -> undecided.
+// What the rows of one examination mean together: the one place where the rows of an
+// examination without a user are marked, and the counts and exit code of a list of rows.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "companion/check_result.h"
-#include "companion/examination.h"
 #include "companion/run_context.h"
 
 namespace qtk::companion {
 
-// Where a marker row belongs in the report: its group, scope and target, by marker path.
-struct RowIdentity {
-    std::string group;
-    RowScope scope = RowScope::Machine;
-    std::wstring target;    // as a person reads it: "https://*.qrn.example"
-    std::string id_target;  // the part of the stable id, ASCII
-};
+// The last step of every examination, after all examiners have added their rows:
+// - with nobody to examine, every user-scope row is undecided with the reason the choice
+//   of user gave, whatever an examiner made of the missing hive (the examiners read the
+//   user's keys through ExaminedUserRegistry, so no one else's settings were read);
+// - when the user's settings came from HKEY_USERS, the places and reasons, which the
+//   examiners write as "HKCU\...", name the hive that was really read.
+void FinishRows(std::vector<CheckResult>& rows, const UserChoice& choice);
 
-// Nothing for a path the check tables do not name.
-std::optional<RowIdentity> IdentifyMarker(std::wstring_view marker);
-
-// With nobody to examine, the rows about the user's settings say so in place of whatever
-// the examination made of an unreadable hive; the markers carry the same words.
-void MarkUserRowsUnavailable(std::vector<MarkerResult>& markers, const std::wstring& reason);
-
-// The marker rows as examined for the chosen user. registry reads HKCU as that user's hive
-// (the platform maps it); with nobody to examine, no user key is opened at all and the user
-// rows say why.
-std::vector<MarkerResult> ExamineFor(RegistrySource& registry, const UserChoice& choice);
+// A fact beside the row's verdict, in the order found. Not a template: one copy of the
+// vector's growth code, not one per pair of literal sizes.
+void AddDetail(CheckResult& row, const char* name, std::wstring value);
 
 // "HKU\S-1-5-21-..." when the user's settings come from HKEY_USERS; empty otherwise.
 std::wstring UserPlaceRoot(const UserChoice& choice);
-
-// user_place_root: "HKU\S-1-5-21-...", when the user's settings were read from
-// HKEY_USERS; the places then name the hive that was really read instead of "HKCU".
-std::vector<CheckResult> ToCheckResults(const std::vector<MarkerResult>& markers,
-                                        const std::wstring& user_place_root);
-
-RowVerdict VerdictOf(Outcome outcome);
 
 struct RowCounts {
     std::size_t pass = 0;

@@ -4,11 +4,11 @@
 
 namespace qtk::companion {
 
-std::string_view FirstField(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Ok: return kPassWord.bytes();
-        case Outcome::Fail: return kFailWord.bytes();
-        case Outcome::CannotLook: return kCannotLookWord.bytes();
+std::string_view FirstField(RowVerdict verdict) {
+    switch (verdict) {
+        case RowVerdict::Pass: return kPassWord.bytes();
+        case RowVerdict::Fail: return kFailWord.bytes();
+        case RowVerdict::Undecided: return kCannotLookWord.bytes();
     }
     return kCannotLookWord.bytes();
 }
@@ -31,7 +31,7 @@ std::wstring Quoted(std::wstring_view text) {
 }
 
 std::string MarkerFileBytes(const Finding& finding) {
-    std::string bytes(FirstField(finding.outcome));
+    std::string bytes(FirstField(finding.verdict));
     if (!finding.reason.empty()) {
         bytes += ',';
         for (const wchar_t c : BoundReason(finding.reason)) {
@@ -49,6 +49,10 @@ std::string MarkerFileBytes(const Finding& finding) {
     }
     bytes += "\r\n";
     return bytes;
+}
+
+std::string MarkerFileBytes(const CheckResult& row) {
+    return MarkerFileBytes(Finding{row.verdict, row.reason, row.place});
 }
 
 std::wstring ErrorName(long code) {
@@ -70,14 +74,14 @@ Finding CannotLook(long code, const KeyPlace& place, std::wstring_view value) {
     std::wstring where = DescribePlace(place);
     if (!value.empty()) where += L" value " + std::wstring(value);
     std::wstring reason = ErrorName(code) + L" (error " + std::to_wstring(code) + L") reading " + where;
-    return Finding{Outcome::CannotLook, BoundReason(std::move(reason)), std::move(where)};
+    return Finding{RowVerdict::Undecided, BoundReason(std::move(reason)), std::move(where)};
 }
 
 Finding Ok(std::wstring reason, std::wstring place) {
-    return Finding{Outcome::Ok, BoundReason(std::move(reason)), std::move(place)};
+    return Finding{RowVerdict::Pass, BoundReason(std::move(reason)), std::move(place)};
 }
 Finding Fail(std::wstring reason, std::wstring place) {
-    return Finding{Outcome::Fail, BoundReason(std::move(reason)), std::move(place)};
+    return Finding{RowVerdict::Fail, BoundReason(std::move(reason)), std::move(place)};
 }
 
 }  // namespace qtk::companion

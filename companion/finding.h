@@ -10,24 +10,22 @@
 #include <string_view>
 
 #include "checks/contract.h"
+#include "companion/check_result.h"
 #include "companion/registry_source.h"
 
 namespace qtk::companion {
 
-enum class Outcome {
-    Ok,          // the setting is as the kit needs it
-    Fail,        // it is not
-    CannotLook,  // the examination could not decide (a key it may not read, say)
-};
-
+// What one examiner decided about one item: the verdict (Pass: as the kit needs it; Fail:
+// it is not; Undecided: the examination could not decide, a key it may not read, say) and
+// why. The row that carries it is built where the item's group and place are known.
 struct Finding {
-    Outcome outcome = Outcome::Fail;
+    RowVerdict verdict = RowVerdict::Fail;
     std::wstring reason;  // for a person; may be empty
     std::wstring place;   // the registry place that decided, when one did
 };
 
-// The first field for each outcome: the contract's pass, fail and cannot-look words.
-std::string_view FirstField(Outcome outcome);
+// The first field for each verdict: the contract's pass, fail and cannot-look words.
+std::string_view FirstField(RowVerdict verdict);
 
 // A reason quotes what it read (a site name, a policy value's data), and a registry value
 // may be a megabyte long; a reason longer than this is cut to it and says so at its end.
@@ -42,6 +40,7 @@ std::wstring Quoted(std::wstring_view text);
 // Single-byte text: anything outside printable ASCII in the reason becomes '?', and the
 // line ends, which would start a second line, become blanks. The reason is bounded.
 std::string MarkerFileBytes(const Finding& finding);
+std::string MarkerFileBytes(const CheckResult& row);
 
 // A short name for the Windows errors a registry read meets, e.g. "access denied".
 std::wstring ErrorName(long code);

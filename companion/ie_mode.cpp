@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "companion/check_rows.h"
+#include "companion/examination.h"
 #include "companion/internet_settings.h"
 
 namespace qtk::companion {
@@ -13,12 +15,6 @@ constexpr std::wstring_view kSiteListName = L"InternetExplorerIntegrationSiteLis
 
 KeyPlace EdgePolicyPlace(Hive hive) {
     return KeyPlace{hive, SettingsView(hive), std::wstring(kEdgePolicies)};
-}
-
-std::wstring Trimmed(std::wstring_view text) {
-    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t')) text.remove_suffix(1);
-    return std::wstring(text);
 }
 
 // One scope's value: absent, present, or a finding that says why it could not be read.
@@ -114,12 +110,6 @@ std::wstring Backslashed(std::wstring text) {
     return text;
 }
 
-std::string Narrow(std::wstring_view text) {
-    std::string out;
-    for (const wchar_t c : text) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-    return out;
-}
-
 CheckResult Row(const TrustedSite& site, RowVerdict verdict, std::wstring reason,
                 std::wstring place) {
     CheckResult row;
@@ -127,9 +117,7 @@ CheckResult Row(const TrustedSite& site, RowVerdict verdict, std::wstring reason
     row.scope = RowScope::User;
     row.target = SiteCaption(site);
     // The same target part as the site's trusted-sites rows: "https:*.qrn.example".
-    row.id = row.group + ".user." + Narrow(FoldCase(std::wstring(site.scheme) + L":" +
-                                                   (site.wildcard ? L"*." : L"") +
-                                                   std::wstring(site.host)));
+    row.id = RowId(row.group, row.scope, {SiteKey(site)});
     row.verdict = verdict;
     row.reason = std::move(reason);
     row.place = std::move(place);
@@ -195,7 +183,7 @@ IeModePolicy ReadIeModePolicy(RegistrySource& registry) {
     policy.site_list = Merge<std::wstring>([&](const KeyPlace& place) {
         ScopeRead<std::wstring> read = ReadPolicyString(registry, place, kSiteListName);
         // An empty value configures nothing.
-        if (read.value && Trimmed(*read.value).empty()) read.value.reset();
+        if (read.value && Trim(*read.value).empty()) read.value.reset();
         return read;
     });
     return policy;
@@ -203,9 +191,9 @@ IeModePolicy ReadIeModePolicy(RegistrySource& registry) {
 
 std::optional<SiteListLocation> ParseSiteListLocation(std::wstring_view text,
                                                       std::wstring* problem) {
-    std::wstring value = Trimmed(text);
+    std::wstring value = std::wstring(Trim(text));
     if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') {
-        value = Trimmed(std::wstring_view(value).substr(1, value.size() - 2));
+        value = std::wstring(Trim(std::wstring_view(value).substr(1, value.size() - 2)));
     }
     if (value.empty()) {
         *problem = L"the policy names no site list";
@@ -251,11 +239,7 @@ std::optional<SiteListLocation> ParseSiteListLocation(std::wstring_view text,
 }
 
 std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher& fetcher,
-                                       SiteListParser& parser, const ExaminedUser& user) {
-    if (!user.logged_on) {
-        return EveryRow(RowVerdict::Undecided,
-                        L"nobody is logged on, so there are no user policies to examine", L"");
-    }
+                                       SiteListParser& parser) {
     const IeModePolicy policy = ReadIeModePolicy(registry);
     const std::wstring level_place = DescribePlace(policy.level.place);
     if (policy.level.unreadable) {

@@ -90,8 +90,9 @@ public:
 };
 
 // One row per trusted site of the check tables, in table order, scope User (the policies
-// in force for the examined user), group "ie_mode".
+// in force for the examined user), group "ie_mode". registry reads HKCU as the examined
+// user's hive.
 std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher& fetcher,
-                                       SiteListParser& parser, const ExaminedUser& user);
+                                       SiteListParser& parser);
 
 }  // namespace qtk::companion

@@ -27,17 +27,4 @@ void OpenedKey::Close() {
     handle_ = 0;
 }
 
-std::wstring FoldCase(std::wstring_view text) {
-    std::wstring folded(text);
-    for (wchar_t& c : folded) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return folded;
-}
-
-bool SameName(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    return FoldCase(a) == FoldCase(b);
-}
-
 }  // namespace qtk::companion

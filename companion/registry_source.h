@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace qtk::companion {
 
 enum class Hive { CurrentUser, LocalMachine };
@@ -99,9 +101,6 @@ private:
 };
 
 // Registry names compare without regard to case; only ASCII letters are folded, which is
-// all that the names the examination looks for contain.
-std::wstring FoldCase(std::wstring_view text);
-bool SameName(std::wstring_view a, std::wstring_view b);
 
 // The keys the examination reads, relative to the hive.
 namespace keys {

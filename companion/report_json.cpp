@@ -3,29 +3,12 @@
 #include <nlohmann/json.hpp>
 
 #include "companion/check_rows.h"
+#include "companion/system_zone.h"
 
 namespace qtk::companion {
 namespace {
 
 using nlohmann::ordered_json;
-
-void Append(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 ordered_json Text(std::wstring_view text) { return Utf8(text); }
 
@@ -34,27 +17,6 @@ ordered_json OptionalText(std::wstring_view text) {
 }
 
 }  // namespace
-
-std::string Utf8(std::wstring_view text) {
-    constexpr char32_t kReplacement = 0xFFFD;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = static_cast<char32_t>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const char32_t low = static_cast<char32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-                Append(out, c);
-                continue;
-            }
-        }
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
-        Append(out, c);
-    }
-    return out;
-}
 
 std::string ReportJson(const std::vector<CheckResult>& rows, const RunFacts& facts,
                        int exit_code, const std::optional<ReportError>& error) {
@@ -95,7 +57,14 @@ std::string ReportJson(const std::vector<CheckResult>& rows, const RunFacts& fac
     ordered_json checks = ordered_json::array();
     for (const CheckResult& row : rows) {
         ordered_json details = ordered_json::object();
+        if (!row.marker.empty()) details["marker"] = Text(row.marker);
         for (const auto& [name, value] : row.details) details[name] = Text(value);
+        if (const std::optional<SystemZone>& zone = row.system_zone) {
+            if (zone->zone) details["system_zone"] = Text(ZoneText(*zone->zone));
+            if (zone->asked) details["system_zone_url"] = Text(zone->url);
+            if (zone->compared) details["zone_disagreement"] = zone->disagreement ? "yes" : "no";
+            if (!zone->note.empty()) details["system_zone_note"] = Text(zone->note);
+        }
         checks.push_back({{"id", row.id},
                           {"group", row.group},
                           {"scope", std::string(ScopeWord(row.scope))},

@@ -10,6 +10,7 @@
 #include "companion/check_result.h"
 #include "companion/run_context.h"
 #include "platform/failure.h"
+#include "platform/text.h"
 
 namespace qtk::companion {
 
@@ -25,9 +26,6 @@ struct ReportError {
 // surrogate, which UTF-8 cannot carry, becomes U+FFFD.
 std::string ReportJson(const std::vector<CheckResult>& rows, const RunFacts& facts,
                        int exit_code, const std::optional<ReportError>& error);
-
-// Wide text (UTF-16 on Windows, UTF-32 elsewhere) to UTF-8.
-std::string Utf8(std::wstring_view text);
 
 // "C:\reports\" + "PC-01" -> "C:\reports\PC-01.json"; characters a file name may not hold
 // become '_'.

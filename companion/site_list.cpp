@@ -10,13 +10,6 @@ namespace {
 // A host name no list entry would name, standing for "any host below the domain".
 constexpr std::wstring_view kAnyHostLabel = L"any-host";
 
-std::wstring Trimmed(std::wstring_view text) {
-    const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return std::wstring(text);
-}
-
 const std::wstring* Attribute(const XmlAttributes& attributes, std::wstring_view name) {
     for (const auto& [key, value] : attributes) {
         if (key == name) return &value;
@@ -25,12 +18,12 @@ const std::wstring* Attribute(const XmlAttributes& attributes, std::wstring_view
 }
 
 bool IsTrue(const std::wstring* value) {
-    return value != nullptr && SameName(Trimmed(*value), L"true");
+    return value != nullptr && SameName(Trim(*value, true), L"true");
 }
 
 std::optional<std::wstring> OptionalText(const std::wstring* value) {
     if (value == nullptr) return std::nullopt;
-    std::wstring text = Trimmed(*value);
+    std::wstring text = std::wstring(Trim(*value, true));
     if (text.empty()) return std::nullopt;
     return text;
 }
@@ -45,7 +38,7 @@ struct EntryUrl {
 };
 
 std::optional<EntryUrl> ParseEntry(std::wstring_view text) {
-    std::wstring trimmed = Trimmed(text);
+    std::wstring trimmed = std::wstring(Trim(text, true));
     std::wstring_view rest = trimmed;
     EntryUrl entry;
     if (const std::size_t sep = rest.find(L"://"); sep != std::wstring_view::npos) {
@@ -111,7 +104,7 @@ struct Weight {
 SiteListDecision FromSite(const SiteListSite& site) {
     SiteListDecision decision;
     decision.listed = true;
-    decision.entry = Trimmed(site.url);
+    decision.entry = std::wstring(Trim(site.url, true));
     const std::wstring open_in = FoldCase(site.open_in);
     if (open_in == L"ie11") {
         decision.ie_mode = true;
@@ -218,7 +211,7 @@ void SiteListBuilder::StartElement(std::wstring_view name, const XmlAttributes& 
             list_.emplace();
             list_->schema = name == L"rules" ? SiteListSchema::V1 : SiteListSchema::V2;
             if (const std::wstring* version = Attribute(attributes, L"version")) {
-                list_->version = Trimmed(*version);
+                list_->version = std::wstring(Trim(*version, true));
             }
         }
     } else if (parent == Kind::Other || !list_) {
@@ -266,13 +259,17 @@ void SiteListBuilder::Text(std::wstring_view text) {
 void SiteListBuilder::EndElement() {
     if (open_.empty()) return;
     switch (open_.back()) {
-        case Kind::Domain: section_->back().domain = Trimmed(section_->back().domain); break;
+        case Kind::Domain:
+            section_->back().domain = std::wstring(Trim(section_->back().domain, true));
+            break;
         case Kind::Path: {
             SiteListPath& path = section_->back().paths.back();
-            path.path = Trimmed(path.path);
+            path.path = std::wstring(Trim(path.path, true));
             break;
         }
-        case Kind::OpenIn: list_->sites.back().open_in = Trimmed(list_->sites.back().open_in); break;
+        case Kind::OpenIn:
+            list_->sites.back().open_in = std::wstring(Trim(list_->sites.back().open_in, true));
+            break;
         case Kind::Section: section_ = nullptr; break;
         default: break;
     }

@@ -5,12 +5,6 @@
 namespace qtk::companion {
 namespace {
 
-std::wstring_view Trim(std::wstring_view text) {
-    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t')) text.remove_suffix(1);
-    return text;
-}
-
 bool ValidHost(std::wstring_view host) {
     if (host.empty() || host.front() == L'.' || host.back() == L'.') return false;
     if (host.find(L"..") != std::wstring_view::npos) return false;

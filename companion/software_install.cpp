@@ -3,15 +3,6 @@
 #include <optional>
 
 namespace qtk::companion {
-namespace {
-
-std::wstring_view TrimBlanks(std::wstring_view text) {
-    while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\t')) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 std::vector<KeyPlace> UninstallPlaces() {
     const std::wstring path(keys::kUninstall);
@@ -23,10 +14,10 @@ std::vector<KeyPlace> UninstallPlaces() {
 }
 
 bool SameDisplayName(std::wstring_view registered, std::wstring_view wanted) {
-    return SameName(TrimBlanks(registered), TrimBlanks(wanted));
+    return SameName(Trim(registered), Trim(wanted));
 }
 
-SoftwareInstallExaminer::SoftwareInstallExaminer(RegistrySource& registry) {
+SoftwareInstallExaminer::SoftwareInstallExaminer(RegistrySource& registry) : registry_(registry) {
     const auto note = [&](Finding finding) {
         if (!unreadable_) unreadable_ = std::move(finding);
     };
@@ -63,21 +54,72 @@ SoftwareInstallExaminer::SoftwareInstallExaminer(RegistrySource& registry) {
                 note(CannotLook(read, product_place, L"DisplayName"));
                 continue;
             }
-            installed_.emplace(FoldCase(TrimBlanks(name)), product_place);
+            installed_[FoldCase(Trim(name))].push_back(product_place);
         }
     }
 }
 
 Finding SoftwareInstallExaminer::Examine(const SoftwarePackage& package) const {
-    const auto found = installed_.find(FoldCase(TrimBlanks(package.display_name)));
+    const auto found = installed_.find(FoldCase(Trim(package.display_name)));
     if (found != installed_.end()) {
         return Ok(L"installed: \"" + std::wstring(package.display_name) + L"\" under " +
-                      DescribePlace(found->second),
-                  DescribePlace(found->second) + L" value DisplayName");
+                      DescribePlace(found->second.front()),
+                  DescribePlace(found->second.front()) + L" value DisplayName");
     }
     if (unreadable_) return *unreadable_;
     return Fail(L"not installed: no DisplayName \"" + std::wstring(package.display_name) +
                 L"\" under the Uninstall keys of HKLM (64- and 32-bit views) and HKCU");
+}
+
+namespace {
+
+// "\"C:\\Program Files\\X\\x.exe\",0" and the like, as DisplayIcon holds it: the folder.
+std::wstring IconFolder(std::wstring_view icon) {
+    std::wstring path(icon);
+    if (!path.empty() && path.front() == L'"') {
+        const std::size_t close = path.find(L'"', 1);
+        path = path.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    } else if (const std::size_t comma = path.rfind(L','); comma != std::wstring::npos) {
+        path.resize(comma);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return L"";
+    path.resize(slash);
+    return path;
+}
+
+bool Absolute(std::wstring_view path) {
+    return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
+}  // namespace
+
+PackagePlace SoftwareInstallExaminer::Locate(const SoftwarePackage& package) const {
+    PackagePlace located;
+    const auto found = installed_.find(FoldCase(Trim(package.display_name)));
+    if (found == installed_.end()) return located;
+    located.found = true;
+    located.entry = DescribePlace(found->second.front());
+    for (const KeyPlace& place : found->second) {
+        OpenedKey key;
+        if (key.Open(registry_, place) != reg_error::kSuccess) continue;
+        std::wstring folder;
+        if (registry_.ReadString(key.Handle(), L"InstallLocation", &folder) != reg_error::kSuccess ||
+            !Absolute(folder)) {
+            // Many MSI packages leave InstallLocation empty but name their icon.
+            std::wstring icon;
+            folder = registry_.ReadString(key.Handle(), L"DisplayIcon", &icon) == reg_error::kSuccess
+                         ? IconFolder(icon)
+                         : L"";
+        }
+        while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+        if (Absolute(folder)) {
+            located.entry = DescribePlace(place);
+            located.folder = std::move(folder);
+            return located;
+        }
+    }
+    return located;
 }
 
 Finding ExamineSoftwareInstall(RegistrySource& registry, const SoftwarePackage& package) {

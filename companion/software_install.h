@@ -23,15 +23,26 @@
 
 namespace qtk::companion {
 
+// Where a package lives, from its Uninstall entry: the first entry of its name that names
+// a folder (InstallLocation, else the folder of DisplayIcon). found is false when no entry
+// carries the package's display name; folder is empty when none says.
+struct PackagePlace {
+    bool found = false;
+    std::wstring folder;
+    std::wstring entry;  // the Uninstall key, for the report
+};
+
 class SoftwareInstallExaminer {
 public:
     explicit SoftwareInstallExaminer(RegistrySource& registry);
     Finding Examine(const SoftwarePackage& package) const;
+    PackagePlace Locate(const SoftwarePackage& package) const;
 
 private:
-    // Each display name (folded, without the blanks around it) where it was first found,
-    // in the order the places are searched.
-    std::map<std::wstring, KeyPlace> installed_;
+    RegistrySource& registry_;
+    // Each display name (folded, without the blanks around it) where it was found, in the
+    // order the places are searched.
+    std::map<std::wstring, std::vector<KeyPlace>> installed_;
     // The first place that could not be searched; it only matters if no place has the
     // package.
     std::optional<Finding> unreadable_;

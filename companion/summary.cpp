@@ -3,22 +3,12 @@
 #include <algorithm>
 #include <map>
 
+#include "checks/contract.h"
 #include "companion/check_rows.h"
 #include "companion/system_zone.h"
 
 namespace qtk::companion {
 namespace {
-
-std::wstring Wide(std::string_view text) { return std::wstring(text.begin(), text.end()); }
-
-// A name read from the registry may hold a line break or an escape sequence; on a console
-// it must not start a line of its own or move the cursor.
-std::wstring Printable(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c < 0x20 || c == 0x7F) c = L'?';
-    }
-    return text;
-}
 
 std::wstring Padded(std::wstring text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), L' ');
@@ -61,7 +51,7 @@ std::wstring SummaryText(const std::vector<CheckResult>& rows, const RunFacts& f
     }
     for (const std::string& group : order) {
         const RowCounts& counts = groups[group];
-        text += L"  " + Padded(Wide(group), width) + L"  " + std::to_wstring(counts.pass) +
+        text += L"  " + Padded(Widen(group), width) + L"  " + std::to_wstring(counts.pass) +
                 L" pass, " + std::to_wstring(counts.fail) + L" fail, " +
                 std::to_wstring(counts.undecided) + L" undecided\n";
     }
@@ -72,22 +62,25 @@ std::wstring SummaryText(const std::vector<CheckResult>& rows, const RunFacts& f
             text += L"Not passed:\n";
             header = true;
         }
-        text += L"  " + Padded(Wide(VerdictWord(row.verdict)), 9) + L" " + Wide(row.group) + L" " +
-                Wide(ScopeWord(row.scope)) + L" " + Printable(row.target) + L": " +
+        text += L"  " + Padded(Widen(VerdictWord(row.verdict)), 9) + L" " + Widen(row.group) + L" " +
+                Widen(ScopeWord(row.scope)) + L" " + Printable(row.target) + L": " +
                 Printable(row.reason) + L"\n";
     }
     if (!facts.skipped_groups.empty()) {
         text += L"Left out:";
-        for (const std::string& group : facts.skipped_groups) text += L" " + Wide(group);
+        for (const std::string& group : facts.skipped_groups) text += L" " + Widen(group);
         text += L"\n";
     }
     text += ZoneDisagreementText(rows);
     const RowCounts all = Count(rows);
     text += L"Result: " + std::to_wstring(all.pass) + L" pass, " + std::to_wstring(all.fail) +
             L" fail, " + std::to_wstring(all.undecided) + L" undecided";
-    text += facts.report_only ? L" (report only, C:\\tmptk\\ untouched)\n"
-            : facts.markers_written ? L" (markers written to C:\\tmptk\\)\n"
-                                    : L"\n";
+    if (facts.report_only) {
+        text += L" (report only, " + std::wstring(kMarkerDirectory) + L" untouched)";
+    } else if (facts.markers_written) {
+        text += L" (markers written to " + std::wstring(kMarkerDirectory) + L")";
+    }
+    text += L"\n";
     return text;
 }
 

@@ -25,12 +25,8 @@
 
 #include "checks/tables.h"
 #include "companion/check_result.h"
-#include "companion/finding.h"
 
 namespace qtk::companion {
-
-// The report group whose user rows the system's zone is set beside.
-inline constexpr std::string_view kTrustedSitesGroup = "trusted_sites";
 
 struct ZoneAnswer {
     std::optional<std::uint32_t> zone;
@@ -45,35 +41,15 @@ public:
 
 std::wstring ZoneProbeUrl(const TrustedSite& site);
 
-struct ZoneComparison {
-    std::wstring target;  // the site's caption
-    std::wstring url;     // what the zone manager was asked
-    bool asked = false;
-    std::optional<std::uint32_t> system_zone;
-    bool compared = false;  // a zone came back and our own reading decided
-    bool disagreement = false;
-    std::wstring note;  // why not asked, the error, or what disagrees
-};
+// "2 (Trusted sites)".
+std::wstring ZoneText(std::uint32_t zone);
 
-// user_findings: the trusted-site examination's user column, one per site in table order.
-std::vector<ZoneComparison> CompareWithSystemZones(const std::vector<Finding>& user_findings,
-                                                   ZoneMapper& mapper, const ExaminedUser& user);
+// Windows' answer for one site, set beside the user row whose own reading gave ours.
+SystemZone AskSystemZone(const TrustedSite& site, RowVerdict ours, ZoneMapper& mapper,
+                         const ExaminedUser& user);
 
-// The comparison as details of the row that carries the site's user verdict:
-// "system_zone", "system_zone_url", "zone_disagreement" and "system_zone_note".
-void AddZoneDetails(const ZoneComparison& comparison, CheckResult* row);
-
-// "https://tesk.qrn.example: <what disagrees>" lines for the summary, one per
-// disagreement, in table order.
-std::vector<std::wstring> DisagreementLines(const std::vector<ZoneComparison>& comparisons);
-
-// The report's way in: for each trusted site, its user row in `rows` (group
-// "trusted_sites", scope user, the site's caption as target) gives our verdict, and gets
-// Windows' answer as details. Rows of other groups are left as they are.
-std::vector<ZoneComparison> AddSystemZones(std::vector<CheckResult>& rows, ZoneMapper& mapper,
-                                           const ExaminedUser& user);
-
-// The summary's paragraph on the rows marked as disagreements; empty when there are none.
+// The summary's paragraph on the rows whose system zone disagrees with them; empty when
+// there are none.
 std::wstring ZoneDisagreementText(const std::vector<CheckResult>& rows);
 
 }  // namespace qtk::companion

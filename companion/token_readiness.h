@@ -175,6 +175,9 @@ inline constexpr std::string_view kAnyUsageOid = "2.5.29.37.0";
 inline constexpr std::wstring_view kSmartCardService = L"SCardSvr";
 inline constexpr std::wstring_view kCertPropagationService = L"CertPropSvc";
 
+// A row of this group; its id comes from RowId().
+CheckResult TokenRow(std::string id, RowScope scope, std::wstring target);
+
 CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstring role);
 std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey);
 
@@ -185,15 +188,6 @@ bool IsTokenProvider(const CertificateFacts& certificate,
 
 CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVerdict& chain,
                              std::int64_t now);
-
-// Where a package lives, from its Uninstall entry; empty when it is not installed or does
-// not say. found is false when no entry carries the package's display name.
-struct PackagePlace {
-    bool found = false;
-    std::wstring folder;
-    std::wstring entry;  // the Uninstall key, for the report
-};
-PackagePlace FindPackage(RegistrySource& registry, std::wstring_view display_name);
 
 // Whether program (an absolute path, perhaps quoted and followed by arguments, as a
 // service command line holds it) lies in folder or below it, without regard to case.
@@ -207,7 +201,5 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
 std::wstring UtcText(std::int64_t seconds);
 // "3B 8F 80 01".
 std::wstring HexBytes(const std::vector<std::uint8_t>& bytes);
-// Lower-case letters and digits kept, everything else '_': the target part of a row id.
-std::string IdPart(std::wstring_view text);
 
 }  // namespace qtk::companion

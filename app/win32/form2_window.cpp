@@ -5,6 +5,7 @@
 
 #include "app/board.h"
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_platform.h"
 
 namespace qtk::win32 {
@@ -23,9 +24,7 @@ COLORREF Resolve(Colour colour) {
 // get the system DPI and the plain adjustment.
 template <typename Fn>
 Fn User32Function(const char* name) {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                  : nullptr;
+    return qtk::win32::FindExport<Fn>(GetModuleHandleW(L"user32.dll"), name);
 }
 
 int SystemDpi() {

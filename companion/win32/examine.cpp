@@ -3,13 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <exception>
-#include <iterator>
-#include <new>
 #include <optional>
 
 #include "checks/contract.h"
-#include "companion/browser_checks.h"
+#include "companion/ie_mode.h"
 #include "companion/check_rows.h"
 #include "companion/cli.h"
 #include "companion/examination.h"
@@ -28,6 +25,7 @@
 #include "companion/win32/xml_site_list.h"
 #include "companion/win32/zone_mapper.h"
 #include "platform/win32/program.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/win32_platform.h"
 
 #ifndef QTK_VERSION
@@ -43,10 +41,8 @@ constexpr wchar_t kVersion[] = L"" QTK_VERSION;
 // shims that make GetVersionEx report an older Windows to an unmanifested program.
 std::optional<OsVersion> QueryOsVersion(RegistrySource& registry) {
     using RtlGetVersionFn = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) return std::nullopt;
-    const auto get_version = reinterpret_cast<RtlGetVersionFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    const auto get_version = qtk::win32::FindExport<RtlGetVersionFn>(
+        GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     if (get_version == nullptr) return std::nullopt;
     RTL_OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
@@ -116,31 +112,23 @@ Examined Examine(const Options& options, RunFacts& facts) {
     }
     const UserChoice& user = facts.user;
     Win32RegistrySource system(user.user.is_process_user ? std::wstring() : user.user.sid);
-    const std::vector<MarkerResult> markers = ExamineFor(system, user);
+    Win32ZoneMapper zones;
+    Win32SiteListFetcher fetcher;
+    XmlLiteSiteListParser parser;
+    Win32TokenSystem token;
+    ExaminationSeams seams{&zones, nullptr, nullptr, nullptr};
+    if (!Skipped(options, kIeModeGroup)) {
+        seams.fetcher = &fetcher;
+        seams.parser = &parser;
+    }
+    if (!Skipped(options, kTokenGroup)) seams.token = &token;
+    result.rows = qtk::companion::Examine(system, user, seams);
     const std::optional<OsVersion> version = QueryOsVersion(system);
     facts.os_version = VersionText(version);
-    result.rows = ToCheckResults(markers, UserPlaceRoot(user));
-    // Examinations the window has no room for append their own groups here, reading through
-    // ExaminedUserRegistry(system, user.user.logged_on) so that nobody's settings stand in
-    // for an absent user; the summary and the report take any group as it comes.
-    {
-        Win32ZoneMapper zones;
-        Win32SiteListFetcher fetcher;
-        XmlLiteSiteListParser parser;
-        AddBrowserChecks(result.rows, system, user, BrowserSeams{zones, fetcher, parser},
-                         !Skipped(options, kIeModeGroup));
-    }
-    if (!Skipped(options, kTokenGroup)) {
-        ExaminedUserRegistry registry(system, user.user.logged_on);
-        Win32TokenSystem token;
-        std::vector<CheckResult> token_rows = ExamineTokenReadiness(token, registry, user.user);
-        result.rows.insert(result.rows.end(), std::make_move_iterator(token_rows.begin()),
-                           std::make_move_iterator(token_rows.end()));
-    }
     if (directory && !result.error) {
         Win32OutputFiles files;
         if (const std::optional<Failure> failure =
-                WriteAll(files, PlanOutput(markers, version), RandomTag())) {
+                WriteAll(files, PlanOutput(result.rows, version), RandomTag())) {
             result.error = Describe(*failure);
         } else {
             facts.markers_written = true;
@@ -202,31 +190,20 @@ int Run(const Options& options) {
 void ReportFailure(const Failure& failure) { PrintError(Describe(failure)); }
 
 int Examine(const std::vector<std::wstring>& args) {
-    try {
-        const ParsedCommandLine parsed = ParseCommandLine(args);
-        if (!parsed.options) {
-            WriteText(STD_ERROR_HANDLE, L"tkexamine: " + parsed.error + L"\n\n" + UsageText());
-            return exit_code::kBadCommandLine;
-        }
-        if (parsed.options->help) {
-            WriteText(STD_OUTPUT_HANDLE, UsageText());
-            return exit_code::kAllPassed;
-        }
-        if (parsed.options->version) {
-            WriteText(STD_OUTPUT_HANDLE, std::wstring(L"tkexamine ") + kVersion + L"\n");
-            return exit_code::kAllPassed;
-        }
-        return Run(*parsed.options);
-    } catch (const Failure& failure) {
-        // The program shell would end with the error number; automation reads 3 for
-        // "could not complete", whatever the error.
-        ReportFailure(failure);
-    } catch (const std::bad_alloc&) {
-        ReportFailure(Failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""});
-    } catch (const std::exception&) {
-        ReportFailure(Failure{ERROR_INTERNAL_ERROR, L"Internal error", L""});
+    const ParsedCommandLine parsed = ParseCommandLine(args);
+    if (!parsed.options) {
+        WriteText(STD_ERROR_HANDLE, L"tkexamine: " + parsed.error + L"\n\n" + UsageText());
+        return exit_code::kBadCommandLine;
     }
-    return exit_code::kCouldNotComplete;
+    if (parsed.options->help) {
+        WriteText(STD_OUTPUT_HANDLE, UsageText());
+        return exit_code::kAllPassed;
+    }
+    if (parsed.options->version) {
+        WriteText(STD_OUTPUT_HANDLE, std::wstring(L"tkexamine ") + kVersion + L"\n");
+        return exit_code::kAllPassed;
+    }
+    return Run(*parsed.options);
 }
 
 }  // namespace qtk::companion::win32

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "companion/cli.h"
 #include "companion/win32/examine.h"
 #include "platform/win32/program.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
+    // Automation reads 3 for "could not complete", whatever the error.
     return qtk::win32::RunProgram([&args] { return qtk::companion::win32::Examine(args); },
-                                  qtk::companion::win32::ReportFailure);
+                                  qtk::companion::win32::ReportFailure,
+                                  qtk::companion::exit_code::kCouldNotComplete);
 }

@@ -31,10 +31,6 @@ struct ServiceHandle {
     ServiceHandle& operator=(const ServiceHandle&) = delete;
 };
 
-template <typename Fn>
-Fn Proc(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 using qtk::win32::LoadSystemLibrary;
 
@@ -167,22 +163,22 @@ bool Win32TokenSystem::LoadCrypt() {
         return false;
     }
     auto crypt = std::make_unique<Crypt>();
-    crypt->open_store = Proc<decltype(crypt->open_store)>(crypt32_, "CertOpenStore");
-    crypt->close_store = Proc<decltype(crypt->close_store)>(crypt32_, "CertCloseStore");
-    crypt->enumerate = Proc<decltype(crypt->enumerate)>(crypt32_, "CertEnumCertificatesInStore");
+    crypt->open_store = qtk::win32::FindExport<decltype(crypt->open_store)>(crypt32_, "CertOpenStore");
+    crypt->close_store = qtk::win32::FindExport<decltype(crypt->close_store)>(crypt32_, "CertCloseStore");
+    crypt->enumerate = qtk::win32::FindExport<decltype(crypt->enumerate)>(crypt32_, "CertEnumCertificatesInStore");
     crypt->duplicate =
-        Proc<decltype(crypt->duplicate)>(crypt32_, "CertDuplicateCertificateContext");
+        qtk::win32::FindExport<decltype(crypt->duplicate)>(crypt32_, "CertDuplicateCertificateContext");
     crypt->free_context =
-        Proc<decltype(crypt->free_context)>(crypt32_, "CertFreeCertificateContext");
+        qtk::win32::FindExport<decltype(crypt->free_context)>(crypt32_, "CertFreeCertificateContext");
     crypt->get_property =
-        Proc<decltype(crypt->get_property)>(crypt32_, "CertGetCertificateContextProperty");
-    crypt->get_usage = Proc<decltype(crypt->get_usage)>(crypt32_, "CertGetEnhancedKeyUsage");
-    crypt->name_to_string = Proc<decltype(crypt->name_to_string)>(crypt32_, "CertNameToStrW");
-    crypt->hash = Proc<decltype(crypt->hash)>(crypt32_, "CryptHashCertificate");
-    crypt->get_chain = Proc<decltype(crypt->get_chain)>(crypt32_, "CertGetCertificateChain");
+        qtk::win32::FindExport<decltype(crypt->get_property)>(crypt32_, "CertGetCertificateContextProperty");
+    crypt->get_usage = qtk::win32::FindExport<decltype(crypt->get_usage)>(crypt32_, "CertGetEnhancedKeyUsage");
+    crypt->name_to_string = qtk::win32::FindExport<decltype(crypt->name_to_string)>(crypt32_, "CertNameToStrW");
+    crypt->hash = qtk::win32::FindExport<decltype(crypt->hash)>(crypt32_, "CryptHashCertificate");
+    crypt->get_chain = qtk::win32::FindExport<decltype(crypt->get_chain)>(crypt32_, "CertGetCertificateChain");
     crypt->verify_policy =
-        Proc<decltype(crypt->verify_policy)>(crypt32_, "CertVerifyCertificateChainPolicy");
-    crypt->free_chain = Proc<decltype(crypt->free_chain)>(crypt32_, "CertFreeCertificateChain");
+        qtk::win32::FindExport<decltype(crypt->verify_policy)>(crypt32_, "CertVerifyCertificateChainPolicy");
+    crypt->free_chain = qtk::win32::FindExport<decltype(crypt->free_chain)>(crypt32_, "CertFreeCertificateChain");
     const bool complete = crypt->open_store && crypt->close_store && crypt->enumerate &&
                           crypt->duplicate && crypt->free_context && crypt->get_property &&
                           crypt->get_usage && crypt->name_to_string && crypt->hash &&
@@ -269,10 +265,10 @@ ReaderSurvey Win32TokenSystem::SurveyReaders() {
         return survey;
     }
     const auto establish =
-        Proc<decltype(&SCardEstablishContext)>(winscard, "SCardEstablishContext");
-    const auto release = Proc<decltype(&SCardReleaseContext)>(winscard, "SCardReleaseContext");
-    const auto list = Proc<decltype(&SCardListReadersW)>(winscard, "SCardListReadersW");
-    const auto status = Proc<decltype(&SCardGetStatusChangeW)>(winscard, "SCardGetStatusChangeW");
+        qtk::win32::FindExport<decltype(&SCardEstablishContext)>(winscard, "SCardEstablishContext");
+    const auto release = qtk::win32::FindExport<decltype(&SCardReleaseContext)>(winscard, "SCardReleaseContext");
+    const auto list = qtk::win32::FindExport<decltype(&SCardListReadersW)>(winscard, "SCardListReadersW");
+    const auto status = qtk::win32::FindExport<decltype(&SCardGetStatusChangeW)>(winscard, "SCardGetStatusChangeW");
     if (establish == nullptr || release == nullptr || list == nullptr || status == nullptr) {
         survey.failed_at = ReaderStep::Load;
         survey.code = ERROR_PROC_NOT_FOUND;

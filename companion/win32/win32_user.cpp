@@ -59,8 +59,7 @@ long Win32Sessions::SessionUserSid(std::uint32_t session, std::wstring* sid) {
         wtsapi_ = qtk::win32::LoadSystemLibrary(L"wtsapi32.dll");
         if (wtsapi_ == nullptr) return static_cast<long>(GetLastError());
     }
-    const auto query = reinterpret_cast<QueryUserTokenFn>(
-        reinterpret_cast<void*>(GetProcAddress(wtsapi_, "WTSQueryUserToken")));
+    const auto query = qtk::win32::FindExport<QueryUserTokenFn>(wtsapi_, "WTSQueryUserToken");
     if (query == nullptr) return static_cast<long>(GetLastError());
     HANDLE token = nullptr;
     if (!query(session, &token)) return static_cast<long>(GetLastError());

@@ -1,4 +1,5 @@
 #include "platform/win32/program.h"
+#include "platform/win32/system_library.h"
 
 #include <exception>
 #include <new>
@@ -10,9 +11,7 @@ namespace {
 
 template <typename Fn>
 Fn Kernel32Function(const char* name) {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    return kernel32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)))
-                    : nullptr;
+    return FindExport<Fn>(GetModuleHandleW(L"kernel32.dll"), name);
 }
 
 // DLLs are then looked for in the system directory only, never beside the program or in
@@ -42,23 +41,25 @@ void HardenProcess() {
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }
 
-int Ended(const Failure& failure, const FailureReporter& report) {
+int Ended(const Failure& failure, const FailureReporter& report, int failure_exit) {
     report(failure);
+    if (failure_exit != 0) return failure_exit;
     return failure.code != 0 ? static_cast<int>(failure.code) : 1;
 }
 
 }  // namespace
 
-int RunProgram(const std::function<int()>& work, const FailureReporter& report) {
+int RunProgram(const std::function<int()>& work, const FailureReporter& report,
+               int failure_exit) {
     HardenProcess();
     try {
         return work();
     } catch (const Failure& failure) {
-        return Ended(failure, report);
+        return Ended(failure, report, failure_exit);
     } catch (const std::bad_alloc&) {
-        return Ended(Failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""}, report);
+        return Ended(Failure{ERROR_NOT_ENOUGH_MEMORY, L"Out of memory", L""}, report, failure_exit);
     } catch (const std::exception&) {
-        return Ended(Failure{ERROR_INTERNAL_ERROR, L"Internal error", L""}, report);
+        return Ended(Failure{ERROR_INTERNAL_ERROR, L"Internal error", L""}, report, failure_exit);
     }
 }
 

@@ -18,8 +18,10 @@ using FailureReporter = std::function<void(const Failure&)>;
 
 // Restricts the DLL search, runs work and returns its exit code. A Failure, an allocation
 // failure or any other exception that leaves work is handed to report once, and the run
-// ends with the failure's error number (1 when it has none).
-int RunProgram(const std::function<int()>& work, const FailureReporter& report);
+// ends with failure_exit, or when that is 0 with the failure's error number (1 when it
+// has none).
+int RunProgram(const std::function<int()>& work, const FailureReporter& report,
+               int failure_exit = 0);
 
 // "Error 2: The system cannot find the file specified.", a blank line, then what was being
 // done and, on its own line, to what.

@@ -37,69 +37,69 @@ void Installed(FakeRegistrySource& r, Hive hive, View view, const std::wstring& 
 struct InstallCase {
     const char* label;
     Setup setup;
-    Outcome client;
-    Outcome manager;
+    RowVerdict client;
+    RowVerdict manager;
 };
 
 TEST(SoftwareInstall, FindsEachPackageWhereverItRegistered) {
     const InstallCase cases[] = {
-        {"nothing installed", [](auto&) {}, Outcome::Fail, Outcome::Fail},
+        {"nothing installed", [](auto&) {}, RowVerdict::Fail, RowVerdict::Fail},
         {"machine-wide, 64-bit view",
-         [](auto& r) { Installed(r, kMachine, View::Bits64, L"{A1}", kClient); }, Outcome::Ok,
-         Outcome::Fail},
+         [](auto& r) { Installed(r, kMachine, View::Bits64, L"{A1}", kClient); }, RowVerdict::Pass,
+         RowVerdict::Fail},
         {"machine-wide, 32-bit view only",
-         [](auto& r) { Installed(r, kMachine, View::Bits32, L"{B2}", kManager); }, Outcome::Fail,
-         Outcome::Ok},
+         [](auto& r) { Installed(r, kMachine, View::Bits32, L"{B2}", kManager); }, RowVerdict::Fail,
+         RowVerdict::Pass},
         {"per user", [](auto& r) { Installed(r, kUser, View::Native, L"SacUser", kClient); },
-         Outcome::Ok, Outcome::Fail},
+         RowVerdict::Pass, RowVerdict::Fail},
         {"both, in different places",
          [](auto& r) {
              Installed(r, kUser, View::Native, L"x", kManager);
              Installed(r, kMachine, View::Bits32, L"y", kClient);
          },
-         Outcome::Ok, Outcome::Ok},
+         RowVerdict::Pass, RowVerdict::Pass},
         {"case and blanks do not matter",
          [](auto& r) {
              Installed(r, kMachine, View::Bits64, L"{A1}", L"  safenet authentication CLIENT 8.2 ");
          },
-         Outcome::Ok, Outcome::Fail},
+         RowVerdict::Pass, RowVerdict::Fail},
         {"another version is another product",
          [](auto& r) {
              Installed(r, kMachine, View::Bits64, L"{A1}", L"SafeNet Authentication Client 8.3");
              Installed(r, kMachine, View::Bits64, L"{A2}", L"SafeNet Authentication Client 8.2 (x64)");
          },
-         Outcome::Fail, Outcome::Fail},
+         RowVerdict::Fail, RowVerdict::Fail},
         {"the client's name is not the manager's",
-         [](auto& r) { Installed(r, kMachine, View::Bits64, L"{A1}", kClient); }, Outcome::Ok,
-         Outcome::Fail},
+         [](auto& r) { Installed(r, kMachine, View::Bits64, L"{A1}", kClient); }, RowVerdict::Pass,
+         RowVerdict::Fail},
         {"a DisplayName of another type is skipped",
          [](auto& r) { r.SetOther(kMachine, View::Bits64, kUninstall + L"\\{A1}", L"DisplayName"); },
-         Outcome::Fail, Outcome::Fail},
+         RowVerdict::Fail, RowVerdict::Fail},
         {"an unreadable place with the package elsewhere",
          [](auto& r) {
              r.DenyOpen(kMachine, View::Bits64, kUninstall);
              Installed(r, kMachine, View::Bits32, L"{A1}", kClient);
          },
-         Outcome::Ok, Outcome::CannotLook},
+         RowVerdict::Pass, RowVerdict::Undecided},
         {"a product key that may not be opened",
          [](auto& r) {
              Installed(r, kMachine, View::Bits64, L"{A1}", kClient);
              Installed(r, kMachine, View::Bits64, L"{Locked}", L"Something");
              r.DenyOpen(kMachine, View::Bits64, kUninstall + L"\\{Locked}");
          },
-         Outcome::Ok, Outcome::CannotLook},
+         RowVerdict::Pass, RowVerdict::Undecided},
         {"a list that may not be read",
          [](auto& r) {
              Installed(r, kUser, View::Native, L"x", kManager);
              r.DenyListing(kUser, View::Native, kUninstall);
          },
-         Outcome::CannotLook, Outcome::CannotLook},
+         RowVerdict::Undecided, RowVerdict::Undecided},
         {"a DisplayName that may not be read",
          [](auto& r) {
              Installed(r, kMachine, View::Bits64, L"{A1}", kClient);
              r.DenyRead(kMachine, View::Bits64, kUninstall + L"\\{A1}", L"DisplayName");
          },
-         Outcome::CannotLook, Outcome::CannotLook},
+         RowVerdict::Undecided, RowVerdict::Undecided},
     };
     ASSERT_EQ(SoftwarePackages().size(), 2u);
     for (const InstallCase& c : cases) {
@@ -108,8 +108,8 @@ TEST(SoftwareInstall, FindsEachPackageWhereverItRegistered) {
         c.setup(registry);
         const Finding client = ExamineSoftwareInstall(registry, SoftwarePackages()[0]);
         const Finding manager = ExamineSoftwareInstall(registry, SoftwarePackages()[1]);
-        EXPECT_EQ(client.outcome, c.client) << Narrow(client.reason);
-        EXPECT_EQ(manager.outcome, c.manager) << Narrow(manager.reason);
+        EXPECT_EQ(client.verdict, c.client) << Narrow(client.reason);
+        EXPECT_EQ(manager.verdict, c.manager) << Narrow(manager.reason);
         EXPECT_EQ(registry.open_handles, 0);
     }
 }
@@ -118,7 +118,7 @@ TEST(SoftwareInstall, SaysWhereItFoundThePackage) {
     FakeRegistrySource registry;
     Installed(registry, kMachine, View::Bits32, L"{B2}", kClient);
     const Finding finding = ExamineSoftwareInstall(registry, SoftwarePackages()[0]);
-    ASSERT_EQ(finding.outcome, Outcome::Ok);
+    ASSERT_EQ(finding.verdict, RowVerdict::Pass);
     EXPECT_NE(finding.reason.find(L"HKLM\\" + kUninstall + L"\\{B2} (32-bit view)"),
               std::wstring::npos)
         << Narrow(finding.reason);
@@ -145,87 +145,87 @@ const ZoneSetting& ActiveScripting() {
 struct ZoneCase {
     const char* label;
     Setup setup;
-    Outcome user;
-    Outcome machine;
+    RowVerdict user;
+    RowVerdict machine;
     const wchar_t* user_reason_has = nullptr;
 };
 
 TEST(ZoneScripting, DecidesActiveScriptingForBothScopes) {
     const ZoneCase cases[] = {
-        {"set nowhere", [](auto&) {}, Outcome::Fail, Outcome::Fail, L"not set"},
+        {"set nowhere", [](auto&) {}, RowVerdict::Fail, RowVerdict::Fail, L"not set"},
         {"enabled for each", [](auto& r) {
              Zone(r, kUser, false, L"1400", 0);
              Zone(r, kMachine, false, L"1400", 0);
-         }, Outcome::Ok, Outcome::Ok, L"Enable"},
-        {"prompt is not enable", [](auto& r) { Zone(r, kUser, false, L"1400", 1); }, Outcome::Fail,
-         Outcome::Fail, L"Prompt"},
-        {"disable", [](auto& r) { Zone(r, kUser, false, L"1400", 3); }, Outcome::Fail,
-         Outcome::Fail, L"Disable"},
-        {"an odd value", [](auto& r) { Zone(r, kUser, false, L"1400", 0x10000); }, Outcome::Fail,
-         Outcome::Fail, L"set to 65536"},
+         }, RowVerdict::Pass, RowVerdict::Pass, L"Enable"},
+        {"prompt is not enable", [](auto& r) { Zone(r, kUser, false, L"1400", 1); }, RowVerdict::Fail,
+         RowVerdict::Fail, L"Prompt"},
+        {"disable", [](auto& r) { Zone(r, kUser, false, L"1400", 3); }, RowVerdict::Fail,
+         RowVerdict::Fail, L"Disable"},
+        {"an odd value", [](auto& r) { Zone(r, kUser, false, L"1400", 0x10000); }, RowVerdict::Fail,
+         RowVerdict::Fail, L"set to 65536"},
         {"the machine's setting is not the user's",
-         [](auto& r) { Zone(r, kMachine, false, L"1400", 0); }, Outcome::Fail, Outcome::Ok},
+         [](auto& r) { Zone(r, kMachine, false, L"1400", 0); }, RowVerdict::Fail, RowVerdict::Pass},
         {"the user's setting is not the machine's",
-         [](auto& r) { Zone(r, kUser, false, L"1400", 0); }, Outcome::Ok, Outcome::Fail},
+         [](auto& r) { Zone(r, kUser, false, L"1400", 0); }, RowVerdict::Pass, RowVerdict::Fail},
         {"the user policy overrides the user's setting",
          [](auto& r) {
              Zone(r, kUser, false, L"1400", 0);
              Zone(r, kUser, true, L"1400", 3);
          },
-         Outcome::Fail, Outcome::Fail, L"Policies"},
+         RowVerdict::Fail, RowVerdict::Fail, L"Policies"},
         {"the user policy may enable too",
          [](auto& r) {
              Zone(r, kUser, false, L"1400", 3);
              Zone(r, kUser, true, L"1400", 0);
          },
-         Outcome::Ok, Outcome::Fail},
+         RowVerdict::Pass, RowVerdict::Fail},
         {"the machine policy overrides the machine's setting",
          [](auto& r) {
              Zone(r, kMachine, false, L"1400", 0);
              Zone(r, kMachine, true, L"1400", 3);
          },
-         Outcome::Fail, Outcome::Fail},
+         RowVerdict::Fail, RowVerdict::Fail},
         {"the machine policy decides for the user before the user policy",
          [](auto& r) {
              Zone(r, kUser, true, L"1400", 3);
              Zone(r, kMachine, true, L"1400", 0);
          },
-         Outcome::Ok, Outcome::Ok},
+         RowVerdict::Pass, RowVerdict::Pass},
         {"machine settings only: the user gets the machine's",
          [](auto& r) {
              r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
              Zone(r, kUser, false, L"1400", 0);
              Zone(r, kMachine, false, L"1400", 3);
          },
-         Outcome::Fail, Outcome::Fail, L"Security_HKLM_only"},
+         RowVerdict::Fail, RowVerdict::Fail, L"Security_HKLM_only"},
         {"machine settings only, machine enabled",
          [](auto& r) {
              r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
              Zone(r, kUser, false, L"1400", 3);
              Zone(r, kMachine, false, L"1400", 0);
          },
-         Outcome::Ok, Outcome::Ok},
+         RowVerdict::Pass, RowVerdict::Pass},
         {"the rule at 0 leaves the user's own",
          [](auto& r) {
              r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 0);
              Zone(r, kUser, false, L"1400", 0);
          },
-         Outcome::Ok, Outcome::Fail},
+         RowVerdict::Pass, RowVerdict::Fail},
         {"the rule unreadable",
          [](auto& r) {
              Zone(r, kUser, false, L"1400", 0);
              r.DenyOpen(kMachine, View::Native, kPolicySettings);
          },
-         Outcome::CannotLook, Outcome::Fail},
+         RowVerdict::Undecided, RowVerdict::Fail},
         {"the zone key may not be opened",
          [](auto& r) {
              Zone(r, kUser, false, L"1400", 0);
              r.DenyOpen(kUser, View::Native, kZone2);
          },
-         Outcome::CannotLook, Outcome::Fail, L"access denied (error 5)"},
+         RowVerdict::Undecided, RowVerdict::Fail, L"access denied (error 5)"},
         {"a value of another type",
          [](auto& r) { r.SetString(kUser, View::Native, kZone2, L"1400", L"0"); },
-         Outcome::CannotLook, Outcome::Fail, L"unexpected value type"},
+         RowVerdict::Undecided, RowVerdict::Fail, L"unexpected value type"},
     };
     for (const ZoneCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -234,8 +234,8 @@ TEST(ZoneScripting, DecidesActiveScriptingForBothScopes) {
         ZoneScriptingExaminer examiner(registry);
         const Finding user = examiner.Examine(ActiveScripting(), kUser);
         const Finding machine = examiner.Examine(ActiveScripting(), kMachine);
-        EXPECT_EQ(user.outcome, c.user) << Narrow(user.reason);
-        EXPECT_EQ(machine.outcome, c.machine) << Narrow(machine.reason);
+        EXPECT_EQ(user.verdict, c.user) << Narrow(user.reason);
+        EXPECT_EQ(machine.verdict, c.machine) << Narrow(machine.reason);
         if (c.user_reason_has != nullptr) {
             EXPECT_NE(user.reason.find(c.user_reason_has), std::wstring::npos) << Narrow(user.reason);
         }
@@ -250,7 +250,7 @@ TEST(ZoneScripting, EachActionIsReadUnderItsOwnNumber) {
         FakeRegistrySource registry;
         Zone(registry, kUser, false, std::to_wstring(enabled.url_action).c_str(), 0);
         Zone(registry, kMachine, false, std::to_wstring(enabled.url_action).c_str(), 0);
-        for (const MarkerResult& result : ExamineWorkstation(registry)) {
+        for (const CheckResult& result : ExamineWorkstation(registry)) {
             bool is_zone_row = false;
             bool wanted = false;
             for (const ZoneSetting& setting : ZoneSettings()) {
@@ -261,7 +261,7 @@ TEST(ZoneScripting, EachActionIsReadUnderItsOwnNumber) {
                 }
             }
             if (!is_zone_row) continue;
-            EXPECT_EQ(result.finding.outcome, wanted ? Outcome::Ok : Outcome::Fail)
+            EXPECT_EQ(result.verdict, wanted ? RowVerdict::Pass : RowVerdict::Fail)
                 << Narrow(result.marker);
         }
     }
@@ -281,11 +281,11 @@ struct PopupCase {
     const char* label;
     Setup setup;
     // tesk, brimmel, kessor, telmira
-    Outcome expected[4];
+    RowVerdict expected[4];
 };
 
 TEST(PopupAllowedSites, DecidesEachHost) {
-    constexpr Outcome O = Outcome::Ok, F = Outcome::Fail, C = Outcome::CannotLook;
+    constexpr RowVerdict O = RowVerdict::Pass, F = RowVerdict::Fail, C = RowVerdict::Undecided;
     const PopupCase cases[] = {
         {"nothing allowed", [](auto&) {}, {F, F, F, F}},
         {"one exact host in the user's list",
@@ -353,7 +353,7 @@ TEST(PopupAllowedSites, DecidesEachHost) {
         EXPECT_EQ(registry.open_handles, 0);
         for (std::size_t i = 0; i < 4; ++i) {
             const Finding finding = examiner.Examine(PopupSites()[i]);
-            EXPECT_EQ(finding.outcome, c.expected[i])
+            EXPECT_EQ(finding.verdict, c.expected[i])
                 << Narrow(std::wstring(PopupSites()[i].host)) << ": " << Narrow(finding.reason);
         }
     }
@@ -368,10 +368,10 @@ TEST(CheckWiring, EachFindingLandsInItsOwnMarker) {
         FakeRegistrySource registry;
         Installed(registry, kMachine, View::Bits64, L"{X}", std::wstring(package.display_name));
         Allow(registry, kUser, kAllow, std::wstring(popup.host));
-        for (const MarkerResult& result : ExamineWorkstation(registry)) {
+        for (const CheckResult& result : ExamineWorkstation(registry)) {
             const bool wanted =
                 result.marker == MarkerPath(package.row) || result.marker == MarkerPath(popup.row);
-            EXPECT_EQ(result.finding.outcome, wanted ? Outcome::Ok : Outcome::Fail)
+            EXPECT_EQ(result.verdict, wanted ? RowVerdict::Pass : RowVerdict::Fail)
                 << Narrow(result.marker);
         }
     }

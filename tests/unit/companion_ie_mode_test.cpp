@@ -8,7 +8,8 @@
 #include <string>
 
 #include "checks/tables.h"
-#include "companion/browser_checks.h"
+#include "companion/check_rows.h"
+#include "companion/examination.h"
 #include "fake_registry.h"
 
 namespace qtk::companion {
@@ -79,7 +80,7 @@ TEST_P(IeModeCase, DecidesEverySite) {
     CannedParser parser;
     parser.result.list = V2List({{L"qrn.example", L"IE11"}, {L"omvar.example", L"IE11"}});
     c.setup(registry, fetcher, parser);
-    const std::vector<CheckResult> rows = ExamineIeMode(registry, fetcher, parser, ExaminedUser{});
+    const std::vector<CheckResult> rows = ExamineIeMode(registry, fetcher, parser);
     ASSERT_EQ(rows.size(), TrustedSites().size());
     const CheckResult& tesk = RowFor(rows, L"https://tesk.qrn.example");
     EXPECT_EQ(tesk.verdict, c.tesk) << Narrow(tesk.reason);
@@ -226,12 +227,16 @@ TEST(IeMode, NobodyLoggedOnLeavesEveryRowUndecided) {
     CannedFetcher fetcher;
     CannedParser parser;
     parser.result.list = V2List({{L"qrn.example", L"IE11"}});
-    ExaminedUser nobody;
-    nobody.logged_on = false;
-    for (const CheckResult& row : ExamineIeMode(registry, fetcher, parser, nobody)) {
+    UserChoice nobody;
+    nobody.user.logged_on = false;
+    std::size_t ie_rows = 0;
+    for (const CheckResult& row : Examine(registry, nobody, {nullptr, &fetcher, &parser, nullptr})) {
+        if (row.group != kIeModeGroup) continue;
         SCOPED_TRACE(row.id);
+        ++ie_rows;
         EXPECT_EQ(row.verdict, kOpen);
     }
+    EXPECT_EQ(ie_rows, TrustedSites().size());
 }
 
 class InternetZones : public ZoneMapper {
@@ -269,22 +274,15 @@ TEST(BrowserChecks, FollowTheChosenUser) {
         FakeRegistrySource registry;
         // IE mode switched off by the user's policy: the row names where that was read.
         Level(registry, kUser, 0);
-        std::vector<CheckResult> rows;
-        for (const TrustedSite& site : TrustedSites()) {
-            CheckResult row;
-            row.group = std::string(kTrustedSitesGroup);
-            row.scope = RowScope::User;
-            row.target = SiteCaption(site);
-            row.verdict = RowVerdict::Fail;
-            rows.push_back(row);
-        }
         InternetZones zones;
         CannedFetcher fetcher;
         CannedParser parser;
-        AddBrowserChecks(rows, registry, c.choice, BrowserSeams{zones, fetcher, parser});
+        std::vector<CheckResult> rows =
+            Examine(registry, c.choice, {&zones, &fetcher, &parser, nullptr});
         EXPECT_EQ(zones.asked > 0, c.zones_asked);
-        ASSERT_EQ(rows.size(), 2 * TrustedSites().size());
-        for (std::size_t i = TrustedSites().size(); i < rows.size(); ++i) {
+        std::erase_if(rows, [](const CheckResult& row) { return row.group != kIeModeGroup; });
+        ASSERT_EQ(rows.size(), TrustedSites().size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(rows[i].group, "ie_mode");
             EXPECT_EQ(rows[i].verdict, c.ie_mode) << Narrow(rows[i].reason);
             EXPECT_NE((rows[i].reason + L" " + rows[i].place).find(c.reason_has), std::wstring::npos)

@@ -32,11 +32,11 @@ using qtk::testing::RecordingBoard;
 
 const std::wstring kTmptk = L"C:\\tmptk\\";
 
-Verdict Intended(Outcome outcome) {
+Verdict Intended(RowVerdict outcome) {
     switch (outcome) {
-        case Outcome::Ok: return Verdict::Pass;
-        case Outcome::Fail: return Verdict::Fail;
-        case Outcome::CannotLook: return Verdict::NoChange;
+        case RowVerdict::Pass: return Verdict::Pass;
+        case RowVerdict::Fail: return Verdict::Fail;
+        case RowVerdict::Undecided: return Verdict::NoChange;
     }
     return Verdict::Fail;
 }
@@ -65,7 +65,7 @@ TEST(MarkerLines, EveryLineGetsTheIntendedVerdict) {
         {"a megabyte quoted from a registry value", std::wstring(1 << 20, L'x')},
         {"a megabyte of line ends", std::wstring(1 << 20, L'\n')},
     };
-    for (const Outcome outcome : {Outcome::Ok, Outcome::Fail, Outcome::CannotLook}) {
+    for (const RowVerdict outcome : {RowVerdict::Pass, RowVerdict::Fail, RowVerdict::Undecided}) {
         for (const auto& reason : reasons) {
             SCOPED_TRACE(std::string(FirstField(outcome)) + " / " + reason.label);
             const std::string bytes = MarkerFileBytes(Finding{outcome, reason.reason, {}});
@@ -105,7 +105,7 @@ TEST(MarkerLines, HostileRegistryValuesGiveBoundedCannotLookOrFail) {
         const char* label;
         std::function<void(testing::FakeRegistrySource&)> setup;
         const char* marker;
-        Outcome outcome;
+        RowVerdict verdict;
         const char* reason_has;
     } cases[] = {
         {"a megabyte of policy data for a site",
@@ -113,29 +113,29 @@ TEST(MarkerLines, HostileRegistryValuesGiveBoundedCannotLookOrFail) {
              r.SetString(Hive::CurrentUser, View::Native, policy + L"\\ZoneMapKey",
                          L"https://tesk.qrn.example", std::wstring(1 << 20, L'9') + L"x");
          },
-         "www_tesk.txt", Outcome::Fail, "no zone"},
+         "www_tesk.txt", RowVerdict::Fail, "no zone"},
         {"a three-byte zone number",
          [&](auto& r) {
              r.SetDwordOfSize(Hive::LocalMachine, View::Bits64,
                               settings + L"\\ZoneMap\\Domains\\qrn.example\\tesk", L"https", 3);
          },
-         "mwww_tesk.txt", Outcome::CannotLook, "impossible size"},
+         "mwww_tesk.txt", RowVerdict::Undecided, "impossible size"},
         {"a five-byte machine-only switch",
          [&](auto& r) {
              r.SetDwordOfSize(Hive::LocalMachine, View::Bits64, policy, L"Security_HKLM_only", 5);
          },
-         "www_tesk.txt", Outcome::CannotLook, "impossible size"},
+         "www_tesk.txt", RowVerdict::Undecided, "impossible size"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         testing::FakeRegistrySource registry;
         c.setup(registry);
         std::size_t total = 0;
-        for (const MarkerResult& result : ExamineWorkstation(registry)) {
-            const std::string bytes = MarkerFileBytes(result.finding);
+        for (const CheckResult& result : ExamineWorkstation(registry)) {
+            const std::string bytes = MarkerFileBytes(result);
             total += bytes.size();
             if (FileName(result.marker) != c.marker) continue;
-            EXPECT_EQ(result.finding.outcome, c.outcome) << bytes;
+            EXPECT_EQ(result.verdict, c.verdict) << bytes;
             EXPECT_NE(bytes.find(c.reason_has), std::string::npos) << bytes;
         }
         EXPECT_LT(total, 36u * 400u) << "the markers grew with the value";
@@ -206,7 +206,7 @@ std::vector<std::wstring> TableMarkers() {
 
 TEST(Plan, WritesEveryMarkerOfTheTablesInCheckOrder) {
     testing::FakeRegistrySource registry;
-    const std::vector<MarkerResult> results = ExamineWorkstation(registry);
+    const std::vector<CheckResult> results = ExamineWorkstation(registry);
     const std::vector<std::wstring> markers = TableMarkers();
     ASSERT_EQ(markers.size(), 36u);
     const std::vector<OutputFile> plan = PlanOutput(results, OsVersion{10, 0, 19045, 1});
@@ -225,9 +225,9 @@ TEST(Plan, WritesEveryMarkerOfTheTablesInCheckOrder) {
 
 TEST(Plan, NothingConfiguredFailsEveryRowAndNothingReadableLeavesEveryRowAlone) {
     testing::FakeRegistrySource empty;
-    for (const MarkerResult& result : ExamineWorkstation(empty)) {
+    for (const CheckResult& result : ExamineWorkstation(empty)) {
         SCOPED_TRACE(Narrow(result.marker));
-        EXPECT_EQ(result.finding.outcome, Outcome::Fail);
+        EXPECT_EQ(result.verdict, RowVerdict::Fail);
     }
     // Every key the examination could need refuses to open.
     testing::FakeRegistrySource locked;
@@ -246,9 +246,9 @@ TEST(Plan, NothingConfiguredFailsEveryRowAndNothingReadableLeavesEveryRowAlone) 
             }
         }
     }
-    for (const MarkerResult& result : ExamineWorkstation(locked)) {
+    for (const CheckResult& result : ExamineWorkstation(locked)) {
         SCOPED_TRACE(Narrow(result.marker));
-        EXPECT_EQ(result.finding.outcome, Outcome::CannotLook) << Narrow(result.finding.reason);
+        EXPECT_EQ(result.verdict, RowVerdict::Undecided) << Narrow(result.reason);
     }
     EXPECT_EQ(locked.open_handles, 0);
 }
@@ -453,14 +453,14 @@ TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
                       L"https", 2);
     registry.DenyOpen(Hive::CurrentUser, View::Native,
                       L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow");
-    const std::vector<MarkerResult> results = ExamineWorkstation(registry);
+    const std::vector<CheckResult> results = ExamineWorkstation(registry);
     ASSERT_FALSE(WriteAll(output, PlanOutput(results, std::nullopt), L"7f").has_value());
     EXPECT_EQ(Contents(dir).size(), 38u);
 
     Latin1Codec codec;
     RecordingBoard board(log);
-    std::map<std::wstring, Outcome> by_marker;
-    for (const MarkerResult& result : results) by_marker[result.marker] = result.finding.outcome;
+    std::map<std::wstring, RowVerdict> by_marker;
+    for (const CheckResult& result : results) by_marker[result.marker] = result.verdict;
     for (const CheckGroup* group :
          {&Group(GroupId::TrustedSitesUser), &Group(GroupId::TrustedSitesMachine),
           &Group(GroupId::SoftwareInstall), &Group(GroupId::ZoneScriptingUser),
@@ -470,9 +470,9 @@ TEST(WriteAll, TheDiagnosticPaintsWhatWasFound) {
             const std::wstring before = board.Caption(row.label);
             CheckMarkerFile(dir, codec, MarkerPath(row), board.Label(row.label),
                             group->words);
-            const Outcome outcome = by_marker.at(MarkerPath(row));
-            const std::wstring expected = outcome == Outcome::Ok     ? std::wstring(group->words.pass)
-                                          : outcome == Outcome::Fail ? std::wstring(group->words.fail)
+            const RowVerdict outcome = by_marker.at(MarkerPath(row));
+            const std::wstring expected = outcome == RowVerdict::Pass     ? std::wstring(group->words.pass)
+                                          : outcome == RowVerdict::Fail ? std::wstring(group->words.fail)
                                                                      : before;
             EXPECT_EQ(board.Caption(row.label), expected);
         }

@@ -270,10 +270,10 @@ TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
         FakeRegistrySource fake;
         UserConfiguredOnly(fake);
         const int opens_before = fake.opens;
-        const std::vector<MarkerResult> markers = ExamineFor(fake, choice);
+        ExaminedUserRegistry examined(fake, choice.user.logged_on);
+        std::vector<CheckResult> rows = ExamineWorkstation(examined, choice.user);
         EXPECT_GT(fake.opens, opens_before);
-        const std::vector<CheckResult> rows = ToCheckResults(markers, UserPlaceRoot(choice));
-        ASSERT_EQ(rows.size(), markers.size());
+        FinishRows(rows, choice);
         std::size_t user_rows = 0;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const CheckResult& row = rows[i];
@@ -286,7 +286,7 @@ TEST(ExaminedUser, NobodyLoggedOnLeavesEveryUserRowUndecided) {
                     EXPECT_EQ(row.verdict, RowVerdict::Undecided);
                     EXPECT_EQ(Narrow(row.reason), "no user logged on");
                     // The marker says the same: the diagnostic leaves the row at "-".
-                    EXPECT_EQ(MarkerFileBytes(markers[i].finding), "cannot look,no user logged on\r\n");
+                    EXPECT_EQ(MarkerFileBytes(row), "cannot look,no user logged on\r\n");
                 }
             } else if (row.group == "software") {
                 // Installed for the machine: found either way. Installed only for a user
@@ -352,18 +352,18 @@ TEST(ExitCode, FailOutranksUndecidedWhichOutranksPass) {
 TEST(CheckRows, EveryMarkerRowHasAUniqueStableIdAndItsPlace) {
     FakeRegistrySource fake;
     UserConfiguredOnly(fake);
-    const std::vector<MarkerResult> markers = ExamineWorkstation(fake);
-    const std::vector<CheckResult> rows = ToCheckResults(markers, L"HKU\\S-1-5-21-7-7-7-1105");
+    std::vector<CheckResult> rows = ExamineWorkstation(fake);
+    UserChoice other;
+    other.user = ExaminedUser{true, false, L"S-1-5-21-7-7-7-1105", L""};
+    FinishRows(rows, other);
     std::map<std::string, int> ids;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const CheckResult& row = rows[i];
         SCOPED_TRACE(row.id);
         EXPECT_EQ(++ids[row.id], 1) << "duplicate id";
-        EXPECT_NE(row.group, "markers") << "a marker the tables do not name";
+        EXPECT_FALSE(row.marker.empty());
         EXPECT_EQ(row.id.rfind(row.group + (row.scope == RowScope::User ? ".user." : ".machine."), 0), 0u);
         for (const char c : row.id) EXPECT_TRUE(c > 0x20 && c < 0x7F) << row.id;
-        ASSERT_EQ(row.details.size(), 1u);
-        EXPECT_EQ(Narrow(row.details[0].second), Narrow(std::wstring(markers[i].marker)));
         if (row.verdict == RowVerdict::Pass) {
             EXPECT_FALSE(row.place.empty()) << "a pass names the place that decided";
         }

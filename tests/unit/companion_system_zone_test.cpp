@@ -8,9 +8,13 @@
 #include <string>
 
 #include "checks/tables.h"
+#include "companion/examination.h"
+#include "fake_registry.h"
 
 namespace qtk::companion {
 namespace {
+
+using testing::FakeRegistrySource;
 
 class MapZones : public ZoneMapper {
 public:
@@ -44,133 +48,104 @@ TEST(SystemZone, AsksForTheSiteItselfOrAHostBelowTheDomain) {
 TEST(SystemZone, MarksWhereWindowsAndOurReadingDisagree) {
     const struct {
         const char* label;
-        Outcome ours;
+        RowVerdict ours;
         ZoneAnswer system;
         bool compared;
         bool disagreement;
     } cases[] = {
-        {"both trusted", Outcome::Ok, {2u, L""}, true, false},
-        {"both not trusted", Outcome::Fail, {3u, L""}, true, false},
-        {"we pass it, Windows maps it to the Internet", Outcome::Ok, {3u, L""}, true, true},
-        {"we pass it, Windows restricts it", Outcome::Ok, {4u, L""}, true, true},
-        {"Windows trusts what the user's settings do not", Outcome::Fail, {2u, L""}, true, true},
-        {"our reading undecided is not compared", Outcome::CannotLook, {3u, L""}, false, false},
-        {"no zone from Windows is no disagreement", Outcome::Ok, {std::nullopt, L"E_FAIL"}, false,
+        {"both trusted", RowVerdict::Pass, {2u, L""}, true, false},
+        {"both not trusted", RowVerdict::Fail, {3u, L""}, true, false},
+        {"we pass it, Windows maps it to the Internet", RowVerdict::Pass, {3u, L""}, true, true},
+        {"we pass it, Windows restricts it", RowVerdict::Pass, {4u, L""}, true, true},
+        {"Windows trusts what the user's settings do not", RowVerdict::Fail, {2u, L""}, true, true},
+        {"our reading undecided is not compared", RowVerdict::Undecided, {3u, L""}, false, false},
+        {"no zone from Windows is no disagreement", RowVerdict::Pass, {std::nullopt, L"E_FAIL"}, false,
          false},
     };
     const std::wstring kTesk = L"https://tesk.qrn.example";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Fail, L"", L""});
-        ours[IndexOf(kTesk)] = Finding{c.ours, L"", L""};
         MapZones mapper;
         mapper.answers[L"https://tesk.qrn.example/"] = c.system;
-        const std::vector<ZoneComparison> comparisons =
-            CompareWithSystemZones(ours, mapper, ExaminedUser{});
-        ASSERT_EQ(comparisons.size(), TrustedSites().size());
-        const ZoneComparison& tesk = comparisons[IndexOf(kTesk)];
+        CheckResult row;
+        row.target = kTesk;
+        row.system_zone =
+            AskSystemZone(TrustedSites()[IndexOf(kTesk)], c.ours, mapper, ExaminedUser{});
+        const SystemZone& tesk = *row.system_zone;
         EXPECT_TRUE(tesk.asked);
-        EXPECT_EQ(tesk.system_zone, c.system.zone);
+        EXPECT_EQ(tesk.zone, c.system.zone);
         EXPECT_EQ(tesk.compared, c.compared);
         EXPECT_EQ(tesk.disagreement, c.disagreement);
         if (!c.compared) {
             EXPECT_FALSE(tesk.note.empty()) << "say why it was not compared";
         }
-        const std::vector<std::wstring> lines = DisagreementLines(comparisons);
-        EXPECT_EQ(lines.size(), c.disagreement ? 1u : 0u);
-        if (c.disagreement) {
-            EXPECT_EQ(lines[0].rfind(kTesk, 0), 0u) << "the line names the site";
-        }
-        // The other sites: ours Fail, Windows Internet, so no disagreement.
-        for (const ZoneComparison& other : comparisons) {
-            if (other.target != kTesk) {
-                EXPECT_FALSE(other.disagreement);
-            }
-        }
+        const std::wstring text = ZoneDisagreementText({row});
+        EXPECT_EQ(text.find(kTesk + L": ") != std::wstring::npos, c.disagreement) << "the line names the site";
     }
 }
 
 TEST(SystemZone, AskedOnlyForTheProcessOwnUser) {
-    const std::vector<Finding> ours(TrustedSites().size(), Finding{Outcome::Ok, L"", L""});
-    ExaminedUser other;
-    other.is_process_user = false;
-    other.sid = L"S-1-5-21-111-222-333-1001";
-    other.name = L"QRN\\clerk";
-    ExaminedUser nobody;
-    nobody.logged_on = false;
-    for (const ExaminedUser& user : {other, nobody}) {
+    UserChoice other;
+    other.user = ExaminedUser{true, false, L"S-1-5-21-111-222-333-1001", L"QRN\\clerk"};
+    UserChoice nobody;
+    nobody.user = ExaminedUser{false, false, L"", L""};
+    nobody.unavailable_reason = L"no user logged on";
+    for (const UserChoice& choice : {other, nobody}) {
+        SCOPED_TRACE(choice.user.logged_on ? "another user" : "nobody");
         MapZones mapper;
-        const std::vector<ZoneComparison> comparisons = CompareWithSystemZones(ours, mapper, user);
+        FakeRegistrySource registry;
+        for (const CheckResult& row : Examine(registry, choice, {&mapper, nullptr, nullptr, nullptr})) {
+            SCOPED_TRACE(row.id);
+            if (!row.system_zone) continue;
+            EXPECT_TRUE(choice.user.logged_on) << "nobody's rows carry no zone at all";
+            EXPECT_FALSE(row.system_zone->asked);
+            EXPECT_FALSE(row.system_zone->zone.has_value());
+            EXPECT_NE(row.system_zone->note.find(L"not asked"), std::wstring::npos);
+        }
         EXPECT_EQ(mapper.asked, 0) << "SYSTEM's answer is no answer for the examined user";
-        for (const ZoneComparison& c : comparisons) {
-            SCOPED_TRACE(std::string(c.target.begin(), c.target.end()));
-            EXPECT_FALSE(c.asked);
-            EXPECT_FALSE(c.system_zone.has_value());
-            EXPECT_FALSE(c.disagreement);
-            EXPECT_NE(c.note.find(L"not asked"), std::wstring::npos);
-            CheckResult row;
-            AddZoneDetails(c, &row);
-            for (const auto& [name, value] : row.details) {
-                EXPECT_NE(name, "system_zone") << "the field is left out";
-            }
-        }
     }
 }
 
-std::wstring Detail(const CheckResult& row, std::string_view name) {
-    for (const auto& [key, value] : row.details) {
-        if (key == name) return value;
-    }
-    return L"(none)";
-}
-
-// The report's rows as the examination leaves them: the trusted-site rows for both scopes
-// and a row of another group; Windows' answer goes beside the user rows only.
+// The examination sets Windows' answer beside each trusted site's user row, where its own
+// reading of that site is known, and nowhere else.
 TEST(SystemZone, SetsWindowsAnswerBesideTheUserRowsAndSumsUpTheDisagreements) {
-    std::vector<CheckResult> rows;
-    for (const TrustedSite& site : TrustedSites()) {
-        for (const RowScope scope : {RowScope::User, RowScope::Machine}) {
-            CheckResult row;
-            row.group = std::string(kTrustedSitesGroup);
-            row.scope = scope;
-            row.target = SiteCaption(site);
-            row.verdict = RowVerdict::Fail;
-            rows.push_back(row);
-        }
-    }
-    CheckResult other;
-    other.group = "popup_allowed";
-    other.scope = RowScope::User;
-    other.target = L"https://tesk.qrn.example";  // same text, another group
-    rows.push_back(other);
-    const auto user_row = [&](std::wstring_view target) -> CheckResult& {
-        for (CheckResult& row : rows) {
+    const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    FakeRegistrySource registry;
+    registry.SetDword(Hive::CurrentUser, View::Native,
+                      settings + L"\\ZoneMap\\Domains\\qrn.example\\tesk", L"https", 2);
+    registry.DenyOpen(Hive::CurrentUser, View::Native,
+                      settings + L"\\ZoneMap\\Domains\\qrn.example\\kessor");
+    MapZones mapper;  // Internet for everything not named
+    mapper.answers[L"https://any-host.pelund.example/"] = {2u, L""};
+    mapper.answers[L"https://kessor.qrn.example/"] = {2u, L""};
+    const std::vector<CheckResult> rows = ExamineWorkstation(registry, ExaminedUser{}, &mapper);
+    const auto user_row = [&](std::wstring_view target) -> const CheckResult& {
+        for (const CheckResult& row : rows) {
             if (row.group == kTrustedSitesGroup && row.scope == RowScope::User && row.target == target) {
                 return row;
             }
         }
         throw std::logic_error("no such row");
     };
-    user_row(L"https://tesk.qrn.example").verdict = RowVerdict::Pass;
-    user_row(L"https://kessor.qrn.example").verdict = RowVerdict::Undecided;
-
-    MapZones mapper;  // Internet for everything not named
-    mapper.answers[L"https://any-host.pelund.example/"] = {2u, L""};
-    mapper.answers[L"https://kessor.qrn.example/"] = {2u, L""};
-    AddSystemZones(rows, mapper, ExaminedUser{});
-
     const CheckResult& tesk = user_row(L"https://tesk.qrn.example");
-    EXPECT_EQ(Detail(tesk, "system_zone"), L"3 (Internet)");
-    EXPECT_EQ(Detail(tesk, "zone_disagreement"), L"yes") << "we pass it, Windows does not";
-    EXPECT_EQ(Detail(user_row(L"https://*.pelund.example"), "zone_disagreement"), L"yes");
-    EXPECT_EQ(Detail(user_row(L"https://*.drosk.example"), "zone_disagreement"), L"no");
-    EXPECT_EQ(Detail(user_row(L"https://kessor.qrn.example"), "zone_disagreement"), L"(none)")
-        << "an undecided row is not compared";
+    ASSERT_EQ(tesk.verdict, RowVerdict::Pass) << std::string(tesk.reason.begin(), tesk.reason.end());
+    ASSERT_TRUE(tesk.system_zone.has_value());
+    EXPECT_EQ(tesk.system_zone->zone, 3u);
+    EXPECT_TRUE(tesk.system_zone->disagreement) << "we pass it, Windows does not";
+    EXPECT_TRUE(user_row(L"https://*.pelund.example").system_zone->disagreement);
+    EXPECT_TRUE(user_row(L"https://*.drosk.example").system_zone->compared);
+    EXPECT_FALSE(user_row(L"https://*.drosk.example").system_zone->disagreement);
+    const CheckResult& kessor = user_row(L"https://kessor.qrn.example");
+    ASSERT_EQ(kessor.verdict, RowVerdict::Undecided);
+    EXPECT_FALSE(kessor.system_zone->compared) << "an undecided row is not compared";
+    std::size_t with_zone = 0;
     for (const CheckResult& row : rows) {
-        if (row.scope == RowScope::Machine || row.group != kTrustedSitesGroup) {
-            EXPECT_TRUE(row.details.empty()) << "only the user rows get Windows' answer";
-        }
+        if (!row.system_zone) continue;
+        ++with_zone;
+        EXPECT_EQ(row.group, kTrustedSitesGroup);
+        EXPECT_EQ(row.scope, RowScope::User) << "only the user rows get Windows' answer";
     }
+    EXPECT_EQ(with_zone, TrustedSites().size());
 
     const std::wstring text = ZoneDisagreementText(rows);
     EXPECT_NE(text.find(L"https://tesk.qrn.example: "), std::wstring::npos);

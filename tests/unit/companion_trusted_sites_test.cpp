@@ -60,7 +60,7 @@ struct Case {
     std::function<void(FakeRegistrySource&)> setup;
     std::string_view row;
     Hive scope;
-    Outcome expected;
+    RowVerdict expected;
     const wchar_t* reason_has = nullptr;
 };
 
@@ -77,7 +77,7 @@ TEST_P(TrustedSiteCase, DecidesTheRow) {
         TrustedSiteExaminer examiner(registry);
         finding = examiner.Examine(Site(c.row), c.scope);
     }
-    EXPECT_EQ(finding.outcome, c.expected) << std::string(finding.reason.begin(), finding.reason.end());
+    EXPECT_EQ(finding.verdict, c.expected) << std::string(finding.reason.begin(), finding.reason.end());
     if (c.reason_has != nullptr) {
         EXPECT_NE(finding.reason.find(c.reason_has), std::wstring::npos)
             << std::string(finding.reason.begin(), finding.reason.end());
@@ -86,100 +86,100 @@ TEST_P(TrustedSiteCase, DecidesTheRow) {
 }
 
 const Case kOwnListCases[] = {
-    {"nothing configured", [](auto&) {}, kTesk, kUser, Outcome::Fail},
+    {"nothing configured", [](auto&) {}, kTesk, kUser, RowVerdict::Fail},
     {"exact host as a sub-key of its domain",
-     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kTesk, kUser, Outcome::Ok,
+     [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kTesk, kUser, RowVerdict::Pass,
      L"qrn.example\\tesk"},
     {"a user entry is not a machine entry",
      [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kTesk, kMachine,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"a machine entry is not a user entry",
      [](auto& r) { Own(r, kMachine, L"qrn.example\\tesk", L"https", 2); }, kTesk, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"machine entry for the machine",
      [](auto& r) { Own(r, kMachine, L"qrn.example\\tesk", L"https", 2); }, kTesk, kMachine,
-     Outcome::Ok, L"HKLM\\"},
+     RowVerdict::Pass, L"HKLM\\"},
     {"wrong scheme: http for an https row",
      [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"http", 2); }, kTesk, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"star value covers https", [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"*", 2); },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"star value covers http", [](auto& r) { Own(r, kUser, L"omvar.example", L"*", 2); }, kOmvar,
-     kUser, Outcome::Ok},
+     kUser, RowVerdict::Pass},
     {"the http row wants http, not https",
-     [](auto& r) { Own(r, kUser, L"omvar.example", L"https", 2); }, kOmvar, kUser, Outcome::Fail},
+     [](auto& r) { Own(r, kUser, L"omvar.example", L"https", 2); }, kOmvar, kUser, RowVerdict::Fail},
     {"the http row with http", [](auto& r) { Own(r, kUser, L"omvar.example", L"http", 2); },
-     kOmvar, kUser, Outcome::Ok},
+     kOmvar, kUser, RowVerdict::Pass},
     {"wildcard row as a value on the domain key",
      [](auto& r) { Own(r, kUser, L"halvek.example", L"https", 2); }, kHalvekGo, kUser,
-     Outcome::Ok},
+     RowVerdict::Pass},
     {"wildcard row as a star sub-key", [](auto& r) { Own(r, kUser, L"halvek.example\\*", L"https", 2); },
-     kHalvekGo, kUser, Outcome::Ok},
+     kHalvekGo, kUser, RowVerdict::Pass},
     {"one host does not trust its whole domain",
      [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2); }, kQuorin, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"the domain key trusts a host below it",
-     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kTesk, kUser, Outcome::Ok},
+     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kTesk, kUser, RowVerdict::Pass},
     {"wildcard sub-domain as a *. sub-key",
      [](auto& r) { Own(r, kUser, L"qrn.example\\*.hvk", L"https", 2); }, kHvkQuorin, kUser,
-     Outcome::Ok},
+     RowVerdict::Pass},
     {"the host hvk.qrn.example is not the hosts below it",
      [](auto& r) { Own(r, kUser, L"qrn.example\\hvk", L"https", 2); }, kHvkQuorin, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"a broader wildcard covers a narrower one",
-     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kHvkQuorin, kUser, Outcome::Ok},
+     [](auto& r) { Own(r, kUser, L"qrn.example", L"https", 2); }, kHvkQuorin, kUser, RowVerdict::Pass},
     {"a wildcard sub-key does not reach a sibling host",
      [](auto& r) { Own(r, kUser, L"qrn.example\\*.hvk", L"https", 2); }, kTesk, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"the whole host as a domain key", [](auto& r) { Own(r, kUser, L"tesk.qrn.example", L"https", 2); },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"another zone is a fail that names it",
-     [](auto& r) { Own(r, kUser, L"drosk.example", L"https", 1); }, kDrosk, kUser, Outcome::Fail,
+     [](auto& r) { Own(r, kUser, L"drosk.example", L"https", 1); }, kDrosk, kUser, RowVerdict::Fail,
      L"Local intranet"},
     {"the scheme's own value before star on the same key",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 3);
          Own(r, kUser, L"qrn.example\\tesk", L"*", 2);
      },
-     kTesk, kUser, Outcome::Fail, L"Internet"},
+     kTesk, kUser, RowVerdict::Fail, L"Internet"},
     {"a more specific entry beats the domain's",
      [](auto& r) {
          Own(r, kUser, L"qrn.example", L"https", 2);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 4);
      },
-     kTesk, kUser, Outcome::Fail, L"Restricted sites"},
+     kTesk, kUser, RowVerdict::Fail, L"Restricted sites"},
     {"a more specific key silent on the scheme leaves it to the domain",
      [](auto& r) {
          Own(r, kUser, L"qrn.example", L"https", 2);
          Own(r, kUser, L"qrn.example\\tesk", L"http", 3);
      },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"names compare without regard to case",
-     [](auto& r) { Own(r, kUser, L"QRN.Example\\Tesk", L"HTTPS", 2); }, kTesk, kUser, Outcome::Ok},
+     [](auto& r) { Own(r, kUser, L"QRN.Example\\Tesk", L"HTTPS", 2); }, kTesk, kUser, RowVerdict::Pass},
     {"another host of the same domain does not count",
      [](auto& r) { Own(r, kUser, L"qrn.example\\kessor", L"https", 2); }, kTesk, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"a key that may not be opened",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          r.DenyOpen(kUser, View::Native, kDomains + L"\\qrn.example\\tesk");
      },
-     kTesk, kUser, Outcome::CannotLook, L"access denied (error 5) reading HKCU\\"},
+     kTesk, kUser, RowVerdict::Undecided, L"access denied (error 5) reading HKCU\\"},
     {"a denied key elsewhere does not matter",
      [](auto& r) {
          Own(r, kUser, L"halvek.example", L"https", 2);
          r.DenyOpen(kUser, View::Native, kDomains + L"\\qrn.example");
      },
-     kHalvekGo, kUser, Outcome::Ok},
+     kHalvekGo, kUser, RowVerdict::Pass},
     {"a zone that is not a DWORD",
      [](auto& r) { r.SetString(kUser, View::Native, kDomains + L"\\qrn.example\\tesk", L"https", L"2"); },
-     kTesk, kUser, Outcome::CannotLook, L"unexpected value type"},
+     kTesk, kUser, RowVerdict::Undecided, L"unexpected value type"},
     {"ZoneMap that may not be opened",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          r.DenyOpen(kUser, View::Native, kZoneMap);
      },
-     kTesk, kUser, Outcome::CannotLook},
+     kTesk, kUser, RowVerdict::Undecided},
 };
 INSTANTIATE_TEST_SUITE_P(OwnList, TrustedSiteCase, ::testing::ValuesIn(kOwnListCases));
 
@@ -189,124 +189,124 @@ const Case kEscCases[] = {
          r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2, kEscDomains);
      },
-     kTesk, kUser, Outcome::Ok, L"EscDomains"},
+     kTesk, kUser, RowVerdict::Pass, L"EscDomains"},
     {"enhanced security ignores Domains",
      [](auto& r) {
          r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
-     kTesk, kUser, Outcome::Fail},
+     kTesk, kUser, RowVerdict::Fail},
     {"without it EscDomains is ignored",
      [](auto& r) { Own(r, kUser, L"qrn.example\\tesk", L"https", 2, kEscDomains); }, kTesk,
-     kUser, Outcome::Fail},
+     kUser, RowVerdict::Fail},
     {"enhanced security is per scope",
      [](auto& r) {
          r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
      },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"machine under enhanced security",
      [](auto& r) {
          r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
      },
-     kTesk, kMachine, Outcome::Ok},
+     kTesk, kMachine, RowVerdict::Pass},
 };
 INSTANTIATE_TEST_SUITE_P(EnhancedSecurity, TrustedSiteCase, ::testing::ValuesIn(kEscCases));
 
 const Case kPolicyCases[] = {
     {"a policy entry alone", [](auto& r) { Policy(r, kUser, L"https://tesk.qrn.example", L"2"); },
-     kTesk, kUser, Outcome::Ok, L"ZoneMapKey"},
+     kTesk, kUser, RowVerdict::Pass, L"ZoneMapKey"},
     {"a policy entry overrides the own list",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Policy(r, kUser, L"https://tesk.qrn.example", L"3");
      },
-     kTesk, kUser, Outcome::Fail, L"Internet"},
+     kTesk, kUser, RowVerdict::Fail, L"Internet"},
     {"a policy list replaces the own list",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Policy(r, kUser, L"https://kessor.qrn.example", L"2");
      },
-     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+     kTesk, kUser, RowVerdict::Fail, L"not on the policy site list"},
     // The list is in force because it holds values, not because one of them names a site.
     {"a policy list of values naming no site still replaces the own list",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Policy(r, kUser, L"*", L"2");
      },
-     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+     kTesk, kUser, RowVerdict::Fail, L"not on the policy site list"},
     {"a machine policy list of values naming no site decides for the user",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Policy(r, kMachine, L"*", L"2");
          Policy(r, kMachine, L"https://", L"2");
      },
-     kTesk, kUser, Outcome::Fail, L"not on the policy site list"},
+     kTesk, kUser, RowVerdict::Fail, L"not on the policy site list"},
     {"the other row of that list",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Policy(r, kUser, L"https://kessor.qrn.example", L"2");
      },
-     kKessor, kUser, Outcome::Ok},
+     kKessor, kUser, RowVerdict::Pass},
     {"a policy entry without scheme covers every scheme",
-     [](auto& r) { Policy(r, kUser, L"tesk.qrn.example", L"2"); }, kTesk, kUser, Outcome::Ok},
+     [](auto& r) { Policy(r, kUser, L"tesk.qrn.example", L"2"); }, kTesk, kUser, RowVerdict::Pass},
     {"a star scheme covers http", [](auto& r) { Policy(r, kUser, L"*://*.omvar.example", L"2"); },
-     kOmvar, kUser, Outcome::Ok},
+     kOmvar, kUser, RowVerdict::Pass},
     {"a policy entry for another scheme",
      [](auto& r) { Policy(r, kUser, L"http://tesk.qrn.example", L"2"); }, kTesk, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"a policy wildcard covers a host below",
-     [](auto& r) { Policy(r, kUser, L"https://*.qrn.example", L"2"); }, kTesk, kUser, Outcome::Ok},
+     [](auto& r) { Policy(r, kUser, L"https://*.qrn.example", L"2"); }, kTesk, kUser, RowVerdict::Pass},
     {"a policy wildcard is the wildcard row",
      [](auto& r) { Policy(r, kUser, L"https://*.qrn.example", L"2"); }, kQuorin, kUser,
-     Outcome::Ok},
+     RowVerdict::Pass},
     {"a policy host is not its domain's wildcard",
      [](auto& r) { Policy(r, kUser, L"https://qrn.example", L"2"); }, kQuorin, kUser,
-     Outcome::Fail},
+     RowVerdict::Fail},
     {"a policy entry with a port and a path",
      [](auto& r) { Policy(r, kUser, L"HTTPS://Tesk.QRN.example:443/login", L" 2 "); }, kTesk,
-     kUser, Outcome::Ok},
+     kUser, RowVerdict::Pass},
     {"policy data that is no zone",
      [](auto& r) { Policy(r, kUser, L"https://tesk.qrn.example", L"two"); }, kTesk, kUser,
-     Outcome::Fail, L"no zone number"},
+     RowVerdict::Fail, L"no zone number"},
     {"policy data as a DWORD",
      [](auto& r) { r.SetDword(kUser, View::Native, kZoneMapKey, L"https://tesk.qrn.example", 2); },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"a policy key that may not be opened",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          r.DenyOpen(kUser, View::Native, kZoneMapKey);
      },
-     kTesk, kUser, Outcome::CannotLook},
+     kTesk, kUser, RowVerdict::Undecided},
     {"a policy list that may not be listed",
      [](auto& r) {
          Policy(r, kMachine, L"https://tesk.qrn.example", L"2");
          r.DenyListing(kMachine, View::Native, kZoneMapKey);
      },
-     kTesk, kMachine, Outcome::CannotLook},
+     kTesk, kMachine, RowVerdict::Undecided},
     {"an empty policy key leaves the own list in force",
      [](auto& r) {
          r.AddKey(kUser, View::Native, kZoneMapKey);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"the machine policy decides for the user too",
      [](auto& r) { Policy(r, kMachine, L"https://*.qrn.example", L"2"); }, kTesk, kUser,
-     Outcome::Ok},
+     RowVerdict::Pass},
     {"the machine policy before the user policy",
      [](auto& r) {
          Policy(r, kMachine, L"https://tesk.qrn.example", L"4");
          Policy(r, kUser, L"https://tesk.qrn.example", L"2");
      },
-     kTesk, kUser, Outcome::Fail, L"Restricted"},
+     kTesk, kUser, RowVerdict::Fail, L"Restricted"},
     {"a user policy does not decide for the machine",
      [](auto& r) {
          Policy(r, kUser, L"https://tesk.qrn.example", L"2");
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 3);
      },
-     kTesk, kMachine, Outcome::Fail, L"Internet"},
+     kTesk, kMachine, RowVerdict::Fail, L"Internet"},
 };
 INSTANTIATE_TEST_SUITE_P(Policy, TrustedSiteCase, ::testing::ValuesIn(kPolicyCases));
 
@@ -316,25 +316,25 @@ const Case kMachineOnlyCases[] = {
          r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
-     kTesk, kUser, Outcome::Fail, L"Security_HKLM_only"},
+     kTesk, kUser, RowVerdict::Fail, L"Security_HKLM_only"},
     {"machine settings only apply the machine's list to the user",
      [](auto& r) {
          r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 1);
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 2);
      },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"the rule at 0 changes nothing",
      [](auto& r) {
          r.SetDword(kMachine, View::Native, kPolicySettings, L"Security_HKLM_only", 0);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
-     kTesk, kUser, Outcome::Ok},
+     kTesk, kUser, RowVerdict::Pass},
     {"the rule unreadable leaves the user undecided",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          r.DenyOpen(kMachine, View::Native, kPolicySettings);
      },
-     kTesk, kUser, Outcome::CannotLook},
+     kTesk, kUser, RowVerdict::Undecided},
 };
 INSTANTIATE_TEST_SUITE_P(MachineOnly, TrustedSiteCase, ::testing::ValuesIn(kMachineOnlyCases));
 
@@ -345,49 +345,49 @@ struct ShapeCase {
     const char* label;
     std::vector<std::pair<std::wstring, std::wstring>> entries;  // key, value name; zone 2
     std::string_view row;
-    Outcome expected;
+    RowVerdict expected;
 };
 
 TEST(ZoneMapShapes, EachShapeCoversWhatTheBrowserDocuments) {
     const ShapeCase cases[] = {
         // A two-label key is the domain and every host below it.
-        {"two-label key, host below", {{L"qrn.example", L"https"}}, kTesk, Outcome::Ok},
+        {"two-label key, host below", {{L"qrn.example", L"https"}}, kTesk, RowVerdict::Pass},
         {"two-label key, wildcard row over it", {{L"halvek.example", L"https"}}, kHalvekGo,
-         Outcome::Ok},
+         RowVerdict::Pass},
         {"two-label key, wildcard row of a sub-domain", {{L"qrn.example", L"https"}},
-         kHvkQuorin, Outcome::Ok},
+         kHvkQuorin, RowVerdict::Pass},
         // A longer name in one piece is that host alone.
         {"longer one-piece key is its own host", {{L"tesk.qrn.example", L"https"}}, kTesk,
-         Outcome::Ok},
+         RowVerdict::Pass},
         {"longer one-piece key does not cover the hosts below it",
-         {{L"hvk.qrn.example", L"https"}}, kHvkQuorin, Outcome::Fail},
+         {{L"hvk.qrn.example", L"https"}}, kHvkQuorin, RowVerdict::Fail},
         {"longer one-piece key with a star value still only its host",
-         {{L"hvk.qrn.example", L"*"}}, kHvkQuorin, Outcome::Fail},
-        {"one-label key is that name alone", {{L"example", L"https"}}, kHalvekGo, Outcome::Fail},
+         {{L"hvk.qrn.example", L"*"}}, kHvkQuorin, RowVerdict::Fail},
+        {"one-label key is that name alone", {{L"example", L"https"}}, kHalvekGo, RowVerdict::Fail},
         {"one-label key does not reach a host two levels down", {{L"example", L"https"}}, kTesk,
-         Outcome::Fail},
+         RowVerdict::Fail},
         // Hosts below a longer name need a wildcard sub-key.
         {"star sub-key under the longer key", {{L"hvk.qrn.example\\*", L"https"}}, kHvkQuorin,
-         Outcome::Ok},
+         RowVerdict::Pass},
         {"*. sub-key under the two-label domain", {{L"qrn.example\\*.hvk", L"https"}},
-         kHvkQuorin, Outcome::Ok},
+         kHvkQuorin, RowVerdict::Pass},
         {"star sub-key covers hosts below, not the host",
-         {{L"tesk.qrn.example\\*", L"https"}}, kTesk, Outcome::Fail},
+         {{L"tesk.qrn.example\\*", L"https"}}, kTesk, RowVerdict::Fail},
         {"a star that is not the first label is no wildcard",
-         {{L"qrn.example\\hvk.*", L"https"}}, kHvkQuorin, Outcome::Fail},
+         {{L"qrn.example\\hvk.*", L"https"}}, kHvkQuorin, RowVerdict::Fail},
         // A plain sub-key is one host.
-        {"host sub-key", {{L"qrn.example\\kessor", L"https"}}, kKessor, Outcome::Ok},
+        {"host sub-key", {{L"qrn.example\\kessor", L"https"}}, kKessor, RowVerdict::Pass},
         {"host sub-key is not the hosts below it", {{L"qrn.example\\hvk", L"https"}}, kHvkQuorin,
-         Outcome::Fail},
+         RowVerdict::Fail},
         // Scheme values.
         {"star value stands for the scheme", {{L"qrn.example\\kessor", L"*"}}, kKessor,
-         Outcome::Ok},
+         RowVerdict::Pass},
         {"another scheme's value says nothing", {{L"qrn.example\\kessor", L"http"}}, kKessor,
-         Outcome::Fail},
+         RowVerdict::Fail},
         {"a key silent on the scheme leaves it to its domain",
-         {{L"qrn.example\\kessor", L"ftp"}, {L"qrn.example", L"https"}}, kKessor, Outcome::Ok},
+         {{L"qrn.example\\kessor", L"ftp"}, {L"qrn.example", L"https"}}, kKessor, RowVerdict::Pass},
         {"a key with no value at all leaves it to its domain",
-         {{L"qrn.example\\kessor", L""}, {L"qrn.example", L"*"}}, kKessor, Outcome::Ok},
+         {{L"qrn.example\\kessor", L""}, {L"qrn.example", L"*"}}, kKessor, RowVerdict::Pass},
     };
     struct Place {
         const char* label;
@@ -413,11 +413,11 @@ TEST(ZoneMapShapes, EachShapeCoversWhatTheBrowserDocuments) {
             }
             TrustedSiteExaminer examiner(registry);
             const Finding mine = examiner.Examine(Site(c.row), place.hive);
-            EXPECT_EQ(mine.outcome, c.expected)
+            EXPECT_EQ(mine.verdict, c.expected)
                 << std::string(mine.reason.begin(), mine.reason.end());
             // The entries of one scope never decide the other.
             const Hive other = place.hive == kUser ? kMachine : kUser;
-            EXPECT_EQ(examiner.Examine(Site(c.row), other).outcome, Outcome::Fail);
+            EXPECT_EQ(examiner.Examine(Site(c.row), other).verdict, RowVerdict::Fail);
         }
     }
 }
@@ -427,7 +427,7 @@ TEST(TrustedSitesWiring, EachFindingLandsInItsOwnRowAndColumn) {
     FakeRegistrySource registry;
     Own(registry, kMachine, L"qrn.example\\kessor", L"https", 2);
     Own(registry, kUser, L"omvar.example", L"http", 2);
-    const std::vector<MarkerResult> results = ExamineWorkstation(registry);
+    const std::vector<CheckResult> results = ExamineWorkstation(registry);
     const auto& groups = {&Group(GroupId::TrustedSitesUser), &Group(GroupId::TrustedSitesMachine)};
     std::size_t i = 0;
     for (const CheckGroup* group : groups) {
@@ -436,7 +436,7 @@ TEST(TrustedSitesWiring, EachFindingLandsInItsOwnRowAndColumn) {
             ASSERT_LT(i, results.size());
             EXPECT_EQ(results[i].marker, MarkerPath(row));
             const bool wanted = row.label == "mkessor" || row.label == "useromvar";
-            EXPECT_EQ(results[i].finding.outcome, wanted ? Outcome::Ok : Outcome::Fail);
+            EXPECT_EQ(results[i].verdict, wanted ? RowVerdict::Pass : RowVerdict::Fail);
             ++i;
         }
     }
