@@ -30,6 +30,9 @@ struct ContractWord {
 };
 
 inline constexpr std::wstring_view kMarkerDirectory = L"C:\\tmptk\\";
+// The same directory as a path of its own, without the separator that ends it.
+inline constexpr std::wstring_view kMarkerDirectoryPath =
+    kMarkerDirectory.substr(0, kMarkerDirectory.size() - 1);
 
 // file inside the marker directory. Every path either program opens, writes or launches
 // is composed here.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "checks/contract.h"
 #include "companion/registry_source.h"
 
 namespace qtk::companion {
@@ -153,10 +154,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
 }
 
 std::wstring UsageText() {
+    const std::wstring directory(kMarkerDirectory);
     return L"Usage: tkexamine [options]\n"
            L"\n"
            L"Examines this workstation for the QUORIN token key, writes what the diagnostic\n"
-           L"reads into C:\\tmptk\\ and prints a summary.\n"
+           L"reads into " + directory + L" and prints a summary.\n"
            L"\n"
            L"Options (/name and --name are the same):\n"
            L"  /?, -h, --help     show this text\n"
@@ -166,7 +168,7 @@ std::wstring UsageText() {
            L"                     (the summary then goes to the standard error)\n"
            L"  --json=PATH        write the JSON report to PATH; when PATH is a folder,\n"
            L"                     to PATH\\<COMPUTERNAME>.json\n"
-           L"  --report-only      examine and report, write nothing into C:\\tmptk\\\n"
+           L"  --report-only      examine and report, write nothing into " + directory + L"\n"
            L"  --user SID         examine the settings of the user with this SID\n"
            L"                     (default: this user; under SYSTEM, the console user)\n"
            L"  --skip=GROUP[,..]  leave out a group that only the report shows:\n"

@@ -31,7 +31,7 @@ UserChoice ChooseUser(SessionSource& sessions, const std::wstring& requested_sid
     UserChoice choice;
     choice.process_sid = sessions.ProcessUserSid();
     choice.process_name = sessions.AccountName(choice.process_sid);
-    choice.as_system = choice.process_sid == kSystemSid;
+    choice.as_system = choice.process_sid == well_known_sid::kLocalSystem;
 
     if (!requested_sid.empty()) {
         // Naming oneself is the ordinary run, through HKCU as always.

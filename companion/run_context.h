@@ -27,10 +27,10 @@
 
 #include "companion/check_result.h"
 #include "companion/registry_source.h"
+#include "platform/access_list.h"
 
 namespace qtk::companion {
 
-inline constexpr std::wstring_view kSystemSid = L"S-1-5-18";
 inline constexpr std::wstring_view kNoUserLoggedOn = L"no user logged on";
 
 // What choosing the user asks of the system.

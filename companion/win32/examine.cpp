@@ -66,12 +66,6 @@ std::string NowUtc() {
                   now.wMilliseconds);
 }
 
-std::wstring DirectoryPath() {
-    std::wstring path(kMarkerDirectory);
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
 // "tkexamine: Cannot write the file: C:\tmptk\x.txt (error 5: Access is denied.)"
 void PrintError(const ReportError& error) {
     std::wstring line = L"tkexamine: " + error.failure.action;
@@ -105,7 +99,7 @@ Examined Examine(const Options& options, RunFacts& facts) {
             // Taken before the directory is touched: a second examination waits for the
             // first to end, or refuses, rather than replacing files under it.
             lock.emplace(10000);
-            directory.emplace(DirectoryPath());
+            directory.emplace(std::wstring(kMarkerDirectoryPath));
         } catch (const Failure& failure) {
             result.error = Describe(failure);
         }

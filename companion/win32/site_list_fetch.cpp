@@ -5,9 +5,13 @@
 
 #include <vector>
 
-#include "companion/win32/system_library.h"
+#include "platform/win32/system_library.h"
+#include "platform/win32/win32_platform.h"
 
 namespace qtk::companion::win32 {
+
+using qtk::win32::ErrorText;
+using qtk::win32::SystemLibrary;
 namespace {
 
 // WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, which the MinGW headers of an older SDK lack.

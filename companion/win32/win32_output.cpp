@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "checks/contract.h"
 #include "platform/seam.h"
 
 namespace qtk::companion::win32 {
@@ -155,7 +156,7 @@ RunLock::RunLock(DWORD wait_ms) {
         throw Failure{error == ERROR_ACCESS_DENIED ? static_cast<DWORD>(ERROR_BUSY) : error,
                       L"Another examination is running under another account; run this one "
                       L"again when it has ended",
-                      L"C:\\tmptk"};
+                      std::wstring(kMarkerDirectoryPath)};
     }
     const DWORD waited = WaitForSingleObject(mutex_, wait_ms);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return;
@@ -165,7 +166,7 @@ RunLock::RunLock(DWORD wait_ms) {
     throw Failure{error,
                   L"Another examination is writing its files; run this one again when it "
                   L"has ended",
-                  L"C:\\tmptk"};
+                  std::wstring(kMarkerDirectoryPath)};
 }
 
 RunLock::~RunLock() {

@@ -7,9 +7,14 @@
 #include <cstring>
 
 #include "companion/site_list.h"
-#include "companion/win32/system_library.h"
+#include "platform/win32/system_library.h"
+#include "platform/win32/win32_platform.h"
 
 namespace qtk::companion::win32 {
+
+using qtk::win32::ErrorText;
+using qtk::win32::HresultText;
+using qtk::win32::SystemLibrary;
 namespace {
 
 template <typename T>

@@ -2,7 +2,12 @@
 
 #include <objbase.h>
 
+#include "platform/win32/win32_platform.h"
+
 namespace qtk::companion::win32 {
+
+using qtk::win32::ErrorText;
+using qtk::win32::HresultText;
 
 void Win32ZoneMapper::Start() {
     started_ = true;

@@ -10,9 +10,11 @@
 #include <memory>
 
 #include "companion/system_zone.h"
-#include "companion/win32/system_library.h"
+#include "platform/win32/system_library.h"
 
 namespace qtk::companion::win32 {
+
+using qtk::win32::SystemLibrary;
 
 class Win32ZoneMapper : public ZoneMapper {
 public:

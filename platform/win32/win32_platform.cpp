@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace qtk::win32 {
@@ -131,16 +132,36 @@ std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_s
     return process.dwProcessId;
 }
 
-std::wstring DescribeError(DWORD code) {
+std::wstring DescribeError(DWORD code, HMODULE module) {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD length = 0;
+    if (module != nullptr) {
+        length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    }
+    if (length == 0) {
+        length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    }
     std::wstring text = length ? std::wstring(buffer, length) : L"Unknown error.";
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
+    return text;
+}
+
+std::wstring ErrorText(DWORD code, HMODULE module) {
+    std::wstring description = DescribeError(code, module);
+    // A reason goes on after it; the sentence's own full stop would end it early.
+    while (!description.empty() && description.back() == L'.') description.pop_back();
+    return L"error " + std::to_wstring(code) + L": " + description;
+}
+
+std::wstring HresultText(HRESULT result) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
     return text;
 }
 

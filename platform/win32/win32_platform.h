@@ -46,7 +46,14 @@ public:
     std::uint32_t Launch(const std::wstring& command_line, int show_state) override;
 };
 
-// The system's description of a Windows error number, without its trailing line end.
-std::wstring DescribeError(DWORD code);
+// The system's description of a Windows error number, without its trailing line end;
+// asked of module first when one is given (WinHTTP keeps its own messages).
+std::wstring DescribeError(DWORD code, HMODULE module = nullptr);
+
+// "error 12029: A connection with the server could not be established", for a reason.
+std::wstring ErrorText(DWORD code, HMODULE module = nullptr);
+
+// "0x80004005" for an HRESULT.
+std::wstring HresultText(HRESULT result);
 
 }  // namespace qtk::win32
