@@ -60,8 +60,8 @@ ChangeJudgement JudgeChange(const SecurityFacts& facts, Reach reach) {
     }
     for (const AccessEntry& entry : facts.entries) {
         if (!GivesOthers(entry, reach)) continue;
-        const bool named = std::any_of(judgement.others.begin(), judgement.others.end(),
-                                       [&](const std::wstring& sid) { return SameSid(sid, entry.sid); });
+        const auto same = [&](const std::wstring& sid) { return SameSid(sid, entry.sid); };
+        const bool named = std::any_of(judgement.others.begin(), judgement.others.end(), same);
         if (!named) judgement.others.push_back(entry.sid);
     }
     return judgement;

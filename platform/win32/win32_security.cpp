@@ -108,7 +108,8 @@ SecurityFacts ReadSecurityFacts(HANDLE object, std::wstring_view user_sid,
         // Every allowing and denying kind keeps its mask right after the header.
         entry.mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
         entry.inherit_only = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
-        entry.handed_down = (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) != 0;
+        entry.handed_down =
+            (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) != 0;
         facts.entries.push_back(std::move(entry));
     }
     return facts;

@@ -27,14 +27,15 @@ Ace Allow(std::wstring sid, std::uint32_t mask, bool inherit_only = false) {
 }
 
 // The facts as the Win32 side reads them for a process running as user.
-DirectoryFacts Owned(std::vector<Ace> aces, std::wstring owner = kMe, std::wstring_view user = kMe) {
+DirectoryFacts Owned(std::vector<Ace> aces, std::wstring owner = kMe,
+                     std::wstring_view user = kMe) {
     DirectoryFacts facts;
     facts.security.owner = ClassifySid(owner, user);
     facts.security.owner_sid = std::move(owner);
     for (Ace& ace : aces) {
         const Trustee trustee = ClassifySid(ace.sid, user);
-        facts.security.entries.push_back(AccessEntry{trustee, std::move(ace.sid), ace.allows, ace.mask,
-                                                     ace.inherit_only, ace.handed_down});
+        facts.security.entries.push_back(AccessEntry{trustee, std::move(ace.sid), ace.allows,
+                                                     ace.mask, ace.inherit_only, ace.handed_down});
     }
     return facts;
 }
@@ -97,7 +98,8 @@ TEST(DirectoryAcl, JudgesWhoMayWrite) {
          Owned({Allow(L"S-1-1-0", change::kWriteAttributes)}), DirectoryAction::Tighten,
          {L"S-1-1-0"}},
         {"an inherit-only entry handed down to nothing applies nowhere",
-         Owned({Ace{L"S-1-5-11", change::kWriteData, true, true, false}}), DirectoryAction::Use, {}},
+         Owned({Ace{L"S-1-5-11", change::kWriteData, true, true, false}}), DirectoryAction::Use,
+         {}},
         {"each writer named once, in order",
          Owned({Allow(L"S-1-5-11", change::kWriteData), Allow(L"S-1-1-0", change::kDelete),
                 Allow(L"S-1-5-11", change::kAppendData)}),
