@@ -6,6 +6,35 @@
 namespace qtk {
 namespace {
 
+bool Trusted(Trustee trustee) {
+    return trustee == Trustee::CurrentUser || trustee == Trustee::Administrators ||
+           trustee == Trustee::LocalSystem;
+}
+
+// Whether an allowing entry that grants a change gives it to someone other than the
+// trusted, on the object or, when asked, on what it hands down.
+bool GivesOthers(const AccessEntry& entry, Reach reach) {
+    if (!entry.allows || (entry.mask & change_right::kAny) == 0) return false;
+    const bool on_itself = !entry.inherit_only;
+    const bool on_what_is_inside = reach == Reach::AndWhatItHandsDown && entry.handed_down;
+    if (!on_itself && !on_what_is_inside) return false;
+    switch (entry.trustee) {
+        case Trustee::CurrentUser:
+        case Trustee::Administrators:
+        case Trustee::LocalSystem: return false;
+        // Nobody on the object itself; handed down, whoever creates the new object, who
+        // needs a change right here first and is judged by that entry.
+        case Trustee::CreatorOwner: return false;
+        // The owner's own rights: a trusted owner's are trusted, and an untrusted owner
+        // makes the object someone else's on its own.
+        case Trustee::OwnerRights: return false;
+        case Trustee::Other: break;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool SameSid(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
@@ -13,9 +42,32 @@ bool SameSid(std::wstring_view a, std::wstring_view b) {
            });
 }
 
-bool Trusted(Trustee trustee) { return trustee != Trustee::Other; }
+Trustee ClassifySid(std::wstring_view sid, std::wstring_view user_sid) {
+    if (!user_sid.empty() && SameSid(sid, user_sid)) return Trustee::CurrentUser;
+    if (SameSid(sid, well_known_sid::kAdministrators)) return Trustee::Administrators;
+    if (SameSid(sid, well_known_sid::kLocalSystem)) return Trustee::LocalSystem;
+    if (SameSid(sid, well_known_sid::kCreatorOwner)) return Trustee::CreatorOwner;
+    if (SameSid(sid, well_known_sid::kOwnerRights)) return Trustee::OwnerRights;
+    return Trustee::Other;
+}
 
-std::wstring Named(std::wstring_view sid) {
+ChangeJudgement JudgeChange(const SecurityFacts& facts, Reach reach) {
+    ChangeJudgement judgement;
+    judgement.owner_trusted = Trusted(facts.owner);
+    if (!facts.has_dacl) {
+        judgement.others.emplace_back(well_known_sid::kEveryone);
+        return judgement;
+    }
+    for (const AccessEntry& entry : facts.entries) {
+        if (!GivesOthers(entry, reach)) continue;
+        const auto same = [&](const std::wstring& sid) { return SameSid(sid, entry.sid); };
+        const bool named = std::any_of(judgement.others.begin(), judgement.others.end(), same);
+        if (!named) judgement.others.push_back(entry.sid);
+    }
+    return judgement;
+}
+
+std::wstring SidForPerson(std::wstring_view sid) {
     static constexpr std::pair<std::wstring_view, std::wstring_view> kNames[] = {
         {well_known_sid::kEveryone, L"Everyone"},
         {well_known_sid::kAuthenticatedUsers, L"Authenticated Users"},
@@ -27,45 +79,17 @@ std::wstring Named(std::wstring_view sid) {
     return sid.empty() ? std::wstring(L"an unknown account") : std::wstring(sid);
 }
 
-}  // namespace
-
-Trustee ClassifySid(std::wstring_view sid, std::wstring_view user_sid) {
-    if (!user_sid.empty() && SameSid(sid, user_sid)) return Trustee::CurrentUser;
-    if (SameSid(sid, well_known_sid::kAdministrators)) return Trustee::Administrators;
-    if (SameSid(sid, well_known_sid::kLocalSystem)) return Trustee::LocalSystem;
-    if (SameSid(sid, well_known_sid::kCreatorOwner) || SameSid(sid, well_known_sid::kOwnerRights)) {
-        return Trustee::CreatorOwner;
-    }
-    return Trustee::Other;
-}
-
 std::wstring WhoElseMayChange(const SecurityFacts& facts) {
     if (facts.is_link) return L"it is a link to somewhere else";
-    std::vector<std::wstring> others;
-    if (!facts.has_dacl) {
-        others.push_back(Named(well_known_sid::kEveryone));
-    } else {
-        for (const AccessEntry& entry : facts.entries) {
-            if (!entry.allows || entry.inherit_only || Trusted(entry.trustee)) continue;
-            if ((entry.mask & change_right::kAny) == 0) continue;
-            std::wstring name = Named(entry.sid);
-            if (std::find(others.begin(), others.end(), name) == others.end()) {
-                others.push_back(std::move(name));
-            }
-        }
-    }
+    const ChangeJudgement judgement = JudgeChange(facts, Reach::Itself);
     std::wstring reason;
-    if (!others.empty()) {
-        for (std::size_t i = 0; i < others.size(); ++i) reason += (i ? L", " : L"") + others[i];
-        reason += L" may change it";
+    for (std::size_t i = 0; i < judgement.others.size(); ++i) {
+        reason += (i ? L", " : L"") + SidForPerson(judgement.others[i]);
     }
-    // CREATOR OWNER is no account that can own anything.
-    const bool owner_trusted = facts.owner == Trustee::CurrentUser ||
-                               facts.owner == Trustee::Administrators ||
-                               facts.owner == Trustee::LocalSystem;
-    if (!owner_trusted) {
+    if (!reason.empty()) reason += L" may change it";
+    if (!judgement.owner_trusted) {
         if (!reason.empty()) reason += L"; ";
-        reason += L"it belongs to " + Named(facts.owner_sid);
+        reason += L"it belongs to " + SidForPerson(facts.owner_sid);
     }
     return reason;
 }

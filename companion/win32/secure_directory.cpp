@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/seam.h"
+#include "platform/win32/win32_security.h"
 
 namespace qtk::companion::win32 {
 namespace {
@@ -16,14 +17,6 @@ struct LocalFreer {
 };
 template <typename T>
 using LocalPtr = std::unique_ptr<T, LocalFreer>;
-
-std::wstring SidText(PSID sid) {
-    if (sid == nullptr || !IsValidSid(sid)) return {};
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text)) return {};
-    LocalPtr<wchar_t> owned(text);
-    return text;
-}
 
 LocalPtr<void> SidFromText(const std::wstring& text) {
     PSID sid = nullptr;
@@ -66,53 +59,10 @@ private:
     PACL acl_ = nullptr;
 };
 
-AceKind KindOf(BYTE type) {
-    switch (type) {
-        case ACCESS_ALLOWED_ACE_TYPE: return AceKind::Allow;
-        case ACCESS_DENIED_ACE_TYPE: return AceKind::Deny;
-        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_COMPOUND_ACE_TYPE: return AceKind::OtherAllow;
-        default: return AceKind::Other;
-    }
-}
-
-// Where the SID of an ACE sits depends on its type; the object types carry GUIDs first.
-PSID AceSid(ACE_HEADER* header) {
-    switch (header->AceType) {
-        case ACCESS_ALLOWED_ACE_TYPE:
-        case ACCESS_DENIED_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
-            return &reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart;
-        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
-            auto* ace = reinterpret_cast<ACCESS_ALLOWED_OBJECT_ACE*>(header);
-            auto* start = reinterpret_cast<unsigned char*>(&ace->ObjectType);
-            if (ace->Flags & ACE_OBJECT_TYPE_PRESENT) start += sizeof(GUID);
-            if (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) start += sizeof(GUID);
-            return start;
-        }
-        default: return nullptr;
-    }
-}
-
 }  // namespace
 
 std::wstring CurrentUserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        throw Failure{GetLastError(), L"Cannot read who is running the examination", L""};
-    }
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size ? size : sizeof(TOKEN_USER));
-    const BOOL read = GetTokenInformation(token, TokenUser, buffer.data(),
-                                          static_cast<DWORD>(buffer.size()), &size);
-    const DWORD error = GetLastError();
-    CloseHandle(token);
-    if (!read) throw Failure{error, L"Cannot read who is running the examination", L""};
-    const std::wstring sid = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+    std::wstring sid = qtk::win32::ProcessUserSid();
     if (sid.empty()) {
         throw Failure{ERROR_INVALID_SID, L"Cannot read who is running the examination", L""};
     }
@@ -143,10 +93,10 @@ SecureDirectory::SecureDirectory(const std::wstring& path)
 
     // Everything is decided from what was read before anything is changed: a directory
     // that is refused is left exactly as it was found.
-    DirectoryJudgement judgement = JudgeDirectory(ReadFacts(), user_sid_);
+    DirectoryJudgement judgement = JudgeDirectory(ReadFacts());
     if (judgement.action == DirectoryAction::Tighten) {
         Tighten(judgement);
-        judgement = JudgeDirectory(ReadFacts(), user_sid_);
+        judgement = JudgeDirectory(ReadFacts());
         if (judgement.action == DirectoryAction::Tighten) {
             throw Failure{ERROR_ACCESS_DENIED,
                           L"The directory is not used, because its access list did not take: " +
@@ -171,42 +121,8 @@ DirectoryFacts SecureDirectory::ReadFacts() const {
         throw Failure{GetLastError(), L"Cannot read the directory's attributes", path_};
     }
     facts.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    facts.is_reparse_point = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     facts.leads_elsewhere = WhereElse();
-
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD result =
-        GetSecurityInfo(pin_, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        &owner, nullptr, &dacl, nullptr, &raw);
-    if (result != ERROR_SUCCESS) {
-        throw Failure{result, L"Cannot read who may write to the directory", path_};
-    }
-    LocalPtr<void> descriptor(raw);
-    facts.owner_sid = SidText(owner);
-    facts.has_dacl = dacl != nullptr;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    if (GetSecurityDescriptorControl(raw, &control, &revision)) {
-        facts.dacl_protected = (control & SE_DACL_PROTECTED) != 0;
-    }
-    if (dacl != nullptr) {
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            void* entry = nullptr;
-            if (!GetAce(dacl, i, &entry)) continue;
-            auto* header = static_cast<ACE_HEADER*>(entry);
-            AceFact fact;
-            fact.kind = KindOf(header->AceType);
-            // Every allowing and denying type keeps its mask right after the header.
-            fact.mask = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask;
-            fact.inherit_only = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
-            fact.sid = SidText(AceSid(header));
-            // An allowing entry whose SID cannot be read is someone unknown.
-            if (fact.sid.empty()) fact.sid = L"(unreadable)";
-            facts.aces.push_back(std::move(fact));
-        }
-    }
+    facts.security = qtk::win32::ReadSecurityFacts(pin_, user_sid_, path_);
     return facts;
 }
 

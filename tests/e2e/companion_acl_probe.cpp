@@ -10,6 +10,8 @@
 //   tkaclprobe hold PATH FLAG        open PATH as a reader that does not share delete
 //                                     (an antivirus, a backup agent), say "held", and keep
 //                                     it open while FLAG exists (at most two minutes)
+//   tkaclprobe keep-mutex NAME FLAG  keep a handle on the named mutex NAME while FLAG
+//                                     exists, so that a run killed owning it abandons it
 //
 // Output: tab-separated lines; "error<TAB>why" and exit 2 when a step fails.
 #include <windows.h>
@@ -160,6 +162,22 @@ int HoldSharing(const wchar_t* path, const wchar_t* flag) {
     return 0;
 }
 
+// Keeps a handle on the named mutex NAME, without owning it, while FLAG exists (at most two
+// minutes), as a second examination waiting for it would: a run killed while it owns the
+// mutex then leaves it abandoned instead of gone. Says "kept" once it has the handle.
+int KeepMutex(const wchar_t* name, const wchar_t* flag) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (mutex == nullptr) return Fail("CreateMutexW", GetLastError());
+    std::printf("kept\t%s\n", Utf8(name).c_str());
+    std::fflush(stdout);
+    for (int waited = 0; waited < 1200 && GetFileAttributesW(flag) != INVALID_FILE_ATTRIBUTES;
+         ++waited) {
+        Sleep(100);
+    }
+    CloseHandle(mutex);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -170,7 +188,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wstring(argv[1]) == L"lock-key") return LockKey(argv[2], argv[3]);
     if (argc == 3 && std::wstring(argv[1]) == L"hold") return Hold(argv[2]);
     if (argc == 4 && std::wstring(argv[1]) == L"hold") return HoldSharing(argv[2], argv[3]);
+    if (argc == 4 && std::wstring(argv[1]) == L"keep-mutex") return KeepMutex(argv[2], argv[3]);
     std::printf("error\tusage: tkaclprobe show PATH | open-to-everyone PATH | set PATH SDDL"
-                " | lock-key HIVE PATH | hold PATH [FLAG]\n");
+                " | lock-key HIVE PATH | hold PATH [FLAG] | keep-mutex NAME FLAG\n");
     return 2;
 }

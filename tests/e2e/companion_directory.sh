@@ -79,4 +79,14 @@ left=$(cd "$tmptk" && ls | LC_ALL=C sort | tr '\n' ' ')
 bench_expect "what is left after the failure" "$left" "$(printf '%s\n' $(companion_written_files) | LC_ALL=C sort | tr '\n' ' ')"
 bench_expect_true "the directory in the way is left alone" test -d "$tmptk/www_kessor.txt"
 
+# ---- C:\TMPTK in capitals is the same directory to Windows, not a link elsewhere
+rm -rf "$tmptk"
+upper="$WINEPREFIX/drive_c/TMPTK"
+mkdir "$upper"
+companion_run capitals
+bench_expect "exit code with C:\\TMPTK (demo data: every row fails): [$(tr -d '\r' <capitals.err | head -c 300)]" \
+    "$COMPANION_STATUS" 1
+bench_expect_true "the files are written into it" test -f "$upper/outwinversion.txt"
+rm -rf "$upper"
+
 bench_finish

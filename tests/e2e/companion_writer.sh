@@ -121,6 +121,25 @@ TKEXAMINE_TEST_FAULT=kill-after:1 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BE
 bench_expect "exit status of the run killed after its repair" "$status" 99
 bench_expect "the set put back by the repair" "$(companion_snapshot | diff new.txt - && echo same)" same
 
+# ---- killed while it holds the lock that another process keeps open: the lock is left
+# abandoned, not gone, and the next run takes it as its own instead of waiting and refusing
+flag="$BENCH_WORK/keep.flag"
+touch "$flag"
+qtk_wine "$COMPANION_ACL_PROBE" keep-mutex 'Global\Quorin.TokenKeyCheck.Examine' \
+    "$(qtk_windows_path "$flag")" >kept.tsv 2>>"$BENCH_WORK/wine.log" &
+keeper=$!
+qtk_wait_until 30000 grep -q '^kept' kept.tsv || bench_fail "the probe did not open the lock"
+status=0
+TKEXAMINE_TEST_FAULT=kill-after:1 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+    status=$?
+bench_expect "exit status of the run killed holding the lock" "$status" 99
+companion_run abandoned
+bench_expect_true "exit code of the run after it ($COMPANION_STATUS): [$(tr -d '\r' <abandoned.err | head -c 300)]" \
+    companion_completed "$COMPANION_STATUS"
+bench_expect "the set after the abandoned lock" "$(companion_snapshot | diff earlier.txt - && echo same)" same
+rm -f "$flag"
+wait "$keeper" || true
+
 # ---- links planted at names beside the files point outside; a run removes the links only
 printf 'precious\r\n' >"$BENCH_WORK/outside.txt"
 for name in www_tesk.txt.1234.tmp rundelay.bat.4321.tmp outwinversion.txt.9.old.tmp; do

@@ -455,15 +455,41 @@ TEST(JsonReport, NamesWithOddCharactersRoundTrip) {
         EXPECT_EQ(report["checks"][0]["target"].get<std::string>(), Utf8(name));
         EXPECT_EQ(report["checks"][0]["details"]["reader"].get<std::string>(), Utf8(name));
     }
-    // UTF-8 cannot carry half a surrogate pair: it becomes U+FFFD, and the report stays
-    // valid JSON.
-    std::wstring broken = L"x";
-    broken += static_cast<wchar_t>(0xD800);
-    broken += L"y";
-    RunFacts facts = Facts();
-    facts.computer_name = broken;
-    const nlohmann::json report = nlohmann::json::parse(ReportJson({}, facts, 0, std::nullopt));
-    EXPECT_EQ(report["computer_name"].get<std::string>(), "x\xEF\xBF\xBDy");
+}
+
+// UTF-8 cannot carry half a surrogate pair, high or low: each lone half becomes one
+// U+FFFD, wherever it sits, and a whole pair stays one character.
+TEST(JsonReport, LoneSurrogatesBecomeTheReplacementCharacter) {
+    const auto text = [](std::initializer_list<unsigned> units) {
+        std::wstring out;
+        for (const unsigned unit : units) out += static_cast<wchar_t>(unit);
+        return out;
+    };
+    const std::string kBad = "\xEF\xBF\xBD";
+    const struct {
+        const char* label;
+        std::wstring text;
+        std::string utf8;
+    } cases[] = {
+        {"lone high inside", text({'x', 0xD800, 'y'}), "x" + kBad + "y"},
+        {"lone high at the end", text({'x', 0xDBFF}), "x" + kBad},
+        {"lone low at the start", text({0xDC00, 'y'}), kBad + "y"},
+        {"lone low inside", text({'x', 0xDFFF, 'y'}), "x" + kBad + "y"},
+        {"low before high", text({0xDC00, 0xD800}), kBad + kBad},
+        {"two highs, then a low", text({0xD800, 0xD83D, 0xDD11}), kBad + "\xF0\x9F\x94\x91"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(Utf8(c.text), c.utf8);
+        std::vector<CheckResult> rows = {Row("trusted_sites", RowVerdict::Fail, L"https://a")};
+        rows[0].reason = c.text;
+        RunFacts facts = Facts();
+        facts.computer_name = c.text;
+        const std::string json = ReportJson(rows, facts, 1, std::nullopt);
+        const nlohmann::json report = nlohmann::json::parse(json);
+        EXPECT_EQ(report["computer_name"].get<std::string>(), c.utf8);
+        EXPECT_EQ(report["checks"][0]["reason"].get<std::string>(), c.utf8);
+    }
 }
 
 TEST(JsonReport, StatesTheRunAndEveryRow) {
