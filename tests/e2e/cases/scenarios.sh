@@ -23,6 +23,6 @@ for scenario in "${CASE_ARGS[@]}"; do
     # The zone-scripting frame speaks of settings, never of sites: whatever its files
     # hold, it must not borrow the other groups' words.
     borrowed=$(bench_frame_texts "$name.tsv" "$zone_frame" | grep -cxE 'Success|Fail' || true)
-    bench_expect "$name: Success or Fail in the zone-scripting frame" "$borrowed" 0
+    expect "$name: Success or Fail in the zone-scripting frame" "$borrowed" 0
 done
-bench_finish
+finish
