@@ -35,6 +35,7 @@ run_check success
 companion_check_board "$COMPANION_DATA/expected_a.tsv" success started
 run_check_status 15000 || fail "run-check.cmd did not end"
 expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
+qtk_wait_until 30000 eval '! qtk_prefix_runs tkcheck.exe' || fail "the diagnostic did not end after the close"
 
 # ---- the examination cannot complete: its error, a pause, no diagnostic
 tmptk=$(qtk_tmptk_path '')
@@ -59,8 +60,8 @@ expect "exit code of the examination" "$(bench_field refused.tsv watch 6)" 3
 expect_true "its error is in the console window" \
     grep -q 'tkexamine: .*C:\\tmptk (error 267' "$BENCH_WORK/failure-cmd.log"
 expect "run-check.cmd passes the failure on" "${RUN_CHECK_STATUS:-none}" 3
-# Had the diagnostic been started, it would be waiting now with its own error report.
-bench_probe diagnostic.tsv --exe tkcheck.exe watch-error 2000 || true
-expect "the diagnostic was not started" "$(bench_field diagnostic.tsv watch 4)" 0
+# run-check.cmd has ended: had it started the diagnostic, which it does last and does not
+# wait for, the diagnostic would be running now, waiting with its own error report.
+expect_false "the diagnostic was started" qtk_prefix_runs tkcheck.exe
 
 finish

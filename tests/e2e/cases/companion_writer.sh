@@ -94,7 +94,7 @@ expect_true "a three-byte REG_DWORD is cannot look, with why: $(head -c 160 "$tm
 # ---- killed between renames: the seal is missing, so the diagnostic refuses the set
 companion_import "$no_switch"
 status=0
-TKEXAMINE_TEST_FAULT=kill-after:20 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+TKEXAMINE_TEST_FAULT=kill-after:20 timeout "$COMPANION_HANG_S" wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
     status=$?
 expect "exit status of the killed run" "$status" 99
 expect_true "the OS-version file is missing after the kill" test ! -e "$tmptk/outwinversion.txt"
@@ -112,12 +112,12 @@ expect_true "it names the missing OS-version file: [${text//$'\r\n'/ | }]" \
     grep -qiF 'outwinversion.txt' <<<"$text"
 expect "the board was never shown" "$(bench_field killed-check.tsv watch 3)" 0
 # Should it have started the clean-up script, let it finish, then put the killed state back.
-qtk_wait_until 8000 test ! -e "$tmptk/rundelay.bat" || true
+bench_wait_cleanup_gone || fail "the clean-up script never ended"
 rm -rf "$tmptk" && cp -a "$BENCH_WORK/killed-copy" "$tmptk"
 # The next run puts the earlier set back before anything else; killed right after that
 # (once its temporaries are written), it leaves the set of before the kill.
 status=0
-TKEXAMINE_TEST_FAULT=kill-after:1 timeout 60 wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+TKEXAMINE_TEST_FAULT=kill-after:1 timeout "$COMPANION_HANG_S" wine "$COMPANION_FAULTS_EXE" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
     status=$?
 expect "exit status of the run killed after its repair" "$status" 99
 expect "the set put back by the repair" "$(companion_snapshot | diff new.txt - && echo same)" same

@@ -26,6 +26,10 @@ COMPANION_KIT=$(realpath -m "$(bench_option kit)")
 COMPANION_SCHEMA=$(realpath "$(bench_option schema)")
 COMPANION_VERSION=$(bench_option version)
 
+# How long one run of tkexamine may take before it counts as hung: far above its time on
+# a loaded machine (a few seconds quiet).
+COMPANION_HANG_S=300
+
 # companion_import REGFILE: a .reg file into the prefix's registry, in one process.
 companion_import() {
     qtk_wine regedit /S "$(qtk_windows_path "$1")" >>"$BENCH_WORK/wine.log" 2>&1 ||
@@ -43,7 +47,7 @@ companion_lock_key() {
 # exit code.
 companion_examine() {
     COMPANION_STATUS=0
-    timeout 60 wine "$COMPANION_EXE" "$@" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+    timeout "$COMPANION_HANG_S" wine "$COMPANION_EXE" "$@" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
         COMPANION_STATUS=$?
 }
 
@@ -54,7 +58,7 @@ companion_run() {
     shift
     COMPANION_STATUS=0
     qtk_wine --version >/dev/null
-    timeout 60 wine "$COMPANION_EXE" "$@" >"$name.out" 2>"$name.err" </dev/null ||
+    timeout "$COMPANION_HANG_S" wine "$COMPANION_EXE" "$@" >"$name.out" 2>"$name.err" </dev/null ||
         COMPANION_STATUS=$?
 }
 
