@@ -5,7 +5,7 @@
 # the Unix mode bits as one, and "writable by others" reads back as Everyone allowed to
 # write, which is what each run here sets up. The script must not run, and once the window
 # has gone a report says why; OK ends the program.
-#   close_untrusted_cleanup.sh ... NAME TARGET...   TARGET is dir or script
+#   close_untrusted_cleanup.sh ... -- TARGET...   TARGET is dir or script
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no target given"

@@ -4,7 +4,7 @@
 # and no file after it is ever opened. The kernel's own record of C:\tmptk (inotify)
 # shows what was opened: exactly the files before the missing one in the run's order,
 # each once, one at a time.
-#   missing_marker.sh ... NAME MARKER...   (each marker removed on a prefix of its own)
+#   missing_marker.sh ... -- MARKER...   (each marker removed on a prefix of its own)
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no marker file given"

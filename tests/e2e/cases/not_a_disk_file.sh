@@ -2,8 +2,8 @@
 # A file the run reads that is no disk file, but a pipe that never ends or a device: the
 # run must end with the error report naming it, not spin or wait for ever. Under Wine a
 # Unix FIFO at the path opens as a pipe, and a link to /dev/zero as a character device.
-#   not_a_disk_file.sh ... NAME FILE:KIND...   KIND is fifo (fed blanks without end while
-#                                               anyone reads) or zero (a link to /dev/zero)
+#   not_a_disk_file.sh ... -- FILE:KIND...   KIND is fifo (fed blanks without end while
+#                                             anyone reads) or zero (a link to /dev/zero)
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no FILE:KIND given"
