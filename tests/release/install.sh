@@ -4,11 +4,12 @@
 # the Start-menu shortcut, a downgrade refused, a rebuild of the same version replacing
 # the installed one rather than settling beside it, and a silent uninstall that leaves
 # nothing of the kit behind.
-#   install.sh TKCHECK PROBE TEMPLATE WORKROOT NAME RELEASE VERSION
+#   install.sh (the bench's arguments) --release DIR --version X.Y.Z
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../e2e/lib/bench.sh" "$@"
-release=$(realpath "${CASE_ARGS[0]:?release directory}")
-version=${CASE_ARGS[1]:?version}
+bench_require release version
+release=$(realpath "$(bench_option release)")
+version=$(bench_option version)
 old_version=0.9.0
 
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -83,30 +84,30 @@ same_file() { cmp -s "$1" "$2"; }
 
 # ---- an older kit, installed silently
 msiexec_run install-old.log /i "$(qtk_windows_path "$BENCH_WORK/old.msi")"
-bench_expect "older kit: msiexec exit status" "$MSI_STATUS" 0
-qtk_wait_until 30000 test -f "$installed/run-check.cmd" || bench_fail "older kit: nothing installed"
-bench_expect "older kit: listed products" "$(listed_products)" "$old_code $old_version"
+expect "older kit: msiexec exit status" "$MSI_STATUS" 0
+qtk_wait_until 30000 test -f "$installed/run-check.cmd" || fail "older kit: nothing installed"
+expect "older kit: listed products" "$(listed_products)" "$old_code $old_version"
 
 # ---- this release over it: upgraded in place
 msiexec_run install-new.log /i "$(qtk_windows_path "$new_msi")"
-bench_expect "upgrade: msiexec exit status" "$MSI_STATUS" 0
+expect "upgrade: msiexec exit status" "$MSI_STATUS" 0
 qtk_wait_until 30000 same_file "$installed/run-check.cmd" "$kit/run-check.cmd" ||
-    bench_fail "upgrade: run-check.cmd is not this release's"
-bench_expect "upgrade: listed products (the older one gone)" "$(listed_products)" "$new_code $version"
+    fail "upgrade: run-check.cmd is not this release's"
+expect "upgrade: listed products (the older one gone)" "$(listed_products)" "$new_code $version"
 for program in tkcheck.exe tkexamine.exe; do
-    bench_expect_true "upgrade: $program is this release's" same_file "$installed/$program" "$kit/x64/$program"
+    expect_true "upgrade: $program is this release's" same_file "$installed/$program" "$kit/x64/$program"
 done
-bench_expect "upgrade: files in the install folder" "$(ls "$installed" | tr '\n' ' ')" \
+expect "upgrade: files in the install folder" "$(ls "$installed" | tr '\n' ' ')" \
     "run-check.cmd tkcheck.exe tkexamine.exe "
-bench_expect_true "the 64-bit kit is not under Program Files (x86)" \
+expect_true "the 64-bit kit is not under Program Files (x86)" \
     test ! -e "$WINEPREFIX/drive_c/Program Files (x86)/QUORIN Token Key Check"
 
 # The shortcut: in a Start menu's Programs folder (the all-users one on Windows; Wine may
 # choose the user's), starting the installed run-check.cmd.
 mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/QUORIN Token Key Check.lnk')
-bench_expect "Start-menu shortcuts" "${#shortcuts[@]}" 1
+expect "Start-menu shortcuts" "${#shortcuts[@]}" 1
 if ((${#shortcuts[@]} == 1)); then
-    bench_expect_true "the shortcut starts the installed run-check.cmd" python3 - "${shortcuts[0]}" <<'PY'
+    expect_true "the shortcut starts the installed run-check.cmd" python3 - "${shortcuts[0]}" <<'PY'
 import sys
 data = open(sys.argv[1], "rb").read()
 target = "Program Files\\QUORIN Token Key Check\\run-check.cmd"
@@ -119,31 +120,31 @@ rm -rf "$(qtk_tmptk_path '')"
 rc=0
 timeout 60 wine "$install_dir_win\\tkexamine.exe" --version >"$BENCH_WORK/version.out" \
     2>>"$BENCH_WORK/version.err" </dev/null || rc=$?
-bench_expect "installed tkexamine --version: exit status" "$rc" 0
-bench_expect_true "installed tkexamine --version prints $version ($(head -c 200 "$BENCH_WORK/version.out"))" \
+expect "installed tkexamine --version: exit status" "$rc" 0
+expect_true "installed tkexamine --version prints $version ($(head -c 200 "$BENCH_WORK/version.out"))" \
     grep -qw -- "${version//./\\.}" "$BENCH_WORK/version.out"
-bench_expect_true "tkexamine --version examines nothing" test ! -e "$(qtk_tmptk_path '')"
+expect_true "tkexamine --version examines nothing" test ! -e "$(qtk_tmptk_path '')"
 
 # ---- an older kit over this one: refused, this one stays
 msiexec_run downgrade.log /i "$(qtk_windows_path "$BENCH_WORK/old.msi")"
-bench_expect_true "downgrade: msiexec fails (status $MSI_STATUS)" test "$MSI_STATUS" != 0
-bench_expect_true "downgrade: refused because the newer kit was found" \
+expect_true "downgrade: msiexec fails (status $MSI_STATUS)" test "$MSI_STATUS" != 0
+expect_true "downgrade: refused because the newer kit was found" \
     grep -qF "QTK_NEWER_FOUND = $new_code" "$BENCH_WORK/downgrade.log"
-bench_expect "downgrade: listed products" "$(listed_products)" "$new_code $version"
-bench_expect_true "downgrade: run-check.cmd still this release's" \
+expect "downgrade: listed products" "$(listed_products)" "$new_code $version"
+expect_true "downgrade: run-check.cmd still this release's" \
     same_file "$installed/run-check.cmd" "$kit/run-check.cmd"
 
 # ---- a rebuild of this version (new ProductCode): replaces, never sits beside
 msiexec_run rebuild.log /i "$(qtk_windows_path "$BENCH_WORK/rebuild.msi")"
-bench_expect "rebuild: msiexec exit status" "$MSI_STATUS" 0
-bench_expect "rebuild: listed products" "$(listed_products)" "$rebuild_code $version"
+expect "rebuild: msiexec exit status" "$MSI_STATUS" 0
+expect "rebuild: listed products" "$(listed_products)" "$rebuild_code $version"
 
 # ---- silent uninstall: nothing of the kit left
 msiexec_run uninstall.log /x "$rebuild_code"
-bench_expect "uninstall: msiexec exit status" "$MSI_STATUS" 0
-qtk_wait_until 30000 test ! -e "$installed" || bench_fail "uninstall: the install folder is still there"
-bench_expect "uninstall: listed products" "$(listed_products)" ""
+expect "uninstall: msiexec exit status" "$MSI_STATUS" 0
+qtk_wait_until 30000 test ! -e "$installed" || fail "uninstall: the install folder is still there"
+expect "uninstall: listed products" "$(listed_products)" ""
 snapshot >"$BENCH_WORK/files-after.txt"
-bench_expect "uninstall: files added since before the first install" \
+expect "uninstall: files added since before the first install" \
     "$(comm -13 "$before" "$BENCH_WORK/files-after.txt" | tr '\n' ' ')" ""
-bench_finish
+finish

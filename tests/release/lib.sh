@@ -2,49 +2,20 @@
 # What the release tests share. A test script sources this and is called as
 #   TEST.sh WORK [ARG...]
 # with WORK its own scratch directory (emptied first); its files stay there after a failure.
+# Assertions and `finish` come from tests/lib/assert.sh.
 set -euo pipefail
 
 RELEASE_TESTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck disable=SC2034  # for the test scripts
 RELEASE_ROOT=$(cd "$RELEASE_TESTS/../.." && pwd)
-RELEASE_FAILURES=0
+# shellcheck source=tests/lib/assert.sh
+source "$RELEASE_ROOT/tests/lib/assert.sh"
 
 release_work() {
     RELEASE_WORK=$(realpath -m "$1")
+    # shellcheck disable=SC2034  # read by finish
+    ASSERT_FILES=$RELEASE_WORK
     rm -rf "$RELEASE_WORK"
     mkdir -p "$RELEASE_WORK"
-}
-
-fail() {
-    echo "FAIL: $*"
-    RELEASE_FAILURES=$((RELEASE_FAILURES + 1))
-}
-
-# expect WHAT ACTUAL EXPECTED
-expect() {
-    if [[ $2 == "$3" ]]; then echo "ok: $1 = $3"; else fail "$1: expected [$3], got [$2]"; fi
-}
-
-# expect_true WHAT CMD...
-expect_true() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else fail "$what"; fi
-}
-
-# expect_false WHAT CMD...
-expect_false() {
-    local what=$1
-    shift
-    if "$@"; then fail "$what"; else echo "ok: $what"; fi
-}
-
-finish() {
-    if ((RELEASE_FAILURES > 0)); then
-        echo "$(basename "$0" .sh): $RELEASE_FAILURES failure(s); files in ${RELEASE_WORK:-?}"
-        exit 1
-    fi
-    echo "$(basename "$0" .sh): passed"
 }
 
 # make_signer DIR NAME: a throw-away CA (DIR/NAME-ca.pem) and a code-signing certificate it

@@ -5,12 +5,13 @@
 # processor it has no programs for, and uses the programs beside it when installed. The
 # programs are stand-ins that write down their own path, and the kit sits in a folder
 # whose name has spaces and parentheses, as a second download's does.
-#   run_check.sh TKCHECK PROBE TEMPLATE WORKROOT NAME RELEASE VERSION STAND_IN
+#   run_check.sh (the bench's arguments) --release DIR --version X.Y.Z --stand-in EXE
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../e2e/lib/bench.sh" "$@"
-release=$(realpath "${CASE_ARGS[0]:?release directory}")
-version=${CASE_ARGS[1]:?version}
-stand_in=$(realpath "${CASE_ARGS[2]:?stand-in program}")
+bench_require release version stand-in
+release=$(realpath "$(bench_option release)")
+version=$(bench_option version)
+stand_in=$(realpath "$(bench_option stand-in)")
 
 python3 -c 'import zipfile, sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
     "$release/kit-$version.zip" "$BENCH_WORK/zip"
@@ -50,15 +51,15 @@ run_case() {
     timeout 60 wine cmd /c "$(qtk_windows_path "$driver")" >"$BENCH_WORK/cmd.out" 2>&1 </dev/null ||
         rc=$?
     if [[ $expected == refused ]]; then
-        bench_expect "$label: exit status" "$rc" 1
-        bench_expect "$label: programs run" "$(ran)" ""
-        bench_expect_true "$label: says why" grep -q 'run-check: ' "$BENCH_WORK/cmd.out"
+        expect "$label: exit status" "$rc" 1
+        expect "$label: programs run" "$(ran)" ""
+        expect_true "$label: says why" grep -q 'run-check: ' "$BENCH_WORK/cmd.out"
     else
-        bench_expect "$label: exit status" "$rc" 0
+        expect "$label: exit status" "$rc" 0
         # The diagnostic is started, not awaited: it may write a moment after cmd ends.
         # shellcheck disable=SC2016  # evaluated at each poll
         qtk_wait_until 15000 eval '[[ $(ran) == *tkcheck.exe* ]]' || true
-        bench_expect "$label: programs run" "$(ran)" "$expected/tkexamine.exe $expected/tkcheck.exe "
+        expect "$label: programs run" "$(ran)" "$expected/tkexamine.exe $expected/tkcheck.exe "
     fi
 }
 
@@ -72,4 +73,4 @@ run_case "Itanium" IA64 - "$kit" refused
 run_case "installed, programs beside the script" x86 - "$BENCH_WORK/installed" installed
 rm -rf "$kit/x64"
 run_case "kit without its x64 folder" AMD64 - "$kit" refused
-bench_finish
+finish

@@ -4,7 +4,13 @@
 # display. Sourced through tools/wine-env.sh.
 
 qtk_log() { printf '[%(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
-qtk_die() { qtk_log "FATAL: $*"; exit 1; }
+# qtk_die WHY: the run stops here; the line says where it was stopped from.
+qtk_die() {
+    local line _ file
+    read -r line _ file < <(caller 0)
+    qtk_log "FATAL: ${file:-?}:${line:-?}: $*"
+    exit 1
+}
 
 # qtk_env_init WORKDIR: the directory every log and scratch file of this run goes to.
 qtk_env_init() {

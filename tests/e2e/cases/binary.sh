@@ -4,12 +4,12 @@
 # DLLs from the system, and restricting its own DLL search path before anything else, in a
 # way that still starts on Windows 7.
 set -euo pipefail
+# shellcheck source=tests/lib/assert.sh
+source "$(dirname "$0")/../../lib/assert.sh"
 exe=${1:?tkcheck.exe}
 objdump=${2:?objdump}
 pointer_size=${3:-8}
 subsystem=${4:-gui}
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 headers=$("$objdump" -p "$exe")
 
@@ -63,8 +63,4 @@ else
     fail "the name SetDefaultDllDirectories is not in the file: the DLL search is not restricted"
 fi
 
-if ((failures > 0)); then
-    echo "binary: $failures failure(s)"
-    exit 1
-fi
-echo "binary: passed"
+finish

@@ -36,13 +36,13 @@ expect_clipboard() {
     local what=$1 out=$2 expected=$3 nth=${4:-1} got
     got=$(awk -F'\t' -v n="$nth" '$1 == "clipboard" && ++seen == n { print $2; exit }' "$out")
     if [[ -z $got ]]; then
-        bench_fail "$what: nothing read from the clipboard"
+        fail "$what: nothing read from the clipboard"
         return
     fi
     if cmp -s <(bench_unescape "$got") <(grep -v '^#' "$expected" | sed 's/$/\r/'); then
         echo "ok: $what: the clipboard holds the board as expected"
     else
-        bench_fail "$what: the clipboard differs:"
+        fail "$what: the clipboard differs:"
         diff <(bench_unescape "$got" | tr -d '\r') <(grep -v '^#' "$expected") | head -n 20
     fi
 }
@@ -55,15 +55,15 @@ qtk_start_program "$BENCH_EXE"
 if bench_probe demo.tsv wait-shown 30000 dump hover "$(id_of userteskquorin)" 2000 tips \
     clipboard-clear copy-key clipboard 15000 clipboard-clear copy-menu clipboard 15000 \
     acc-names dump; then
-    bench_expect "tooltip shown on a word without a reason" "$(bench_field demo.tsv tip 3)" 0
-    bench_expect "tooltip controls without any reason" "$(bench_field demo.tsv tips 2)" 0
+    expect "tooltip shown on a word without a reason" "$(bench_field demo.tsv tip 3)" 0
+    expect "tooltip controls without any reason" "$(bench_field demo.tsv tips 2)" 0
     expect_clipboard "Ctrl+C" demo.tsv "$BENCH_DIR/expected_clipboard_demo.txt" 1
     expect_clipboard "Copy results" demo.tsv "$BENCH_DIR/expected_clipboard_demo.txt" 2
     if diff <(grep -m 200 '^control' demo.tsv | head -n 73) \
         <(grep '^control' demo.tsv | tail -n 73) >/dev/null; then
         echo "ok: copying changed nothing on the window"
     else
-        bench_fail "the window changed while copying"
+        fail "the window changed while copying"
     fi
 
     # Names: the clipboard's lines, in the same order as the labels, say what each name
@@ -91,17 +91,17 @@ if bench_probe demo.tsv wait-shown 30000 dump hover "$(id_of userteskquorin)" 20
         echo "note: this Wine does not apply accessible-name annotations ($first_wrong);" \
             "the names are covered by the unit tests"
     else
-        bench_fail "accessible names: $names_wrong wrong, first $first_wrong"
+        fail "accessible names: $names_wrong wrong, first $first_wrong"
     fi
     for name in Frame2 lbteskquorin lbsam blrplugin lbptelmira; do
         caption=$(awk -F'\t' -v n="$name" '$1 == n { print $4; exit }' "$layout")
-        bench_expect "accessible name of $name" "$(probe_field demo.tsv acc "$(id_of "$name")" 3)" \
+        expect "accessible name of $name" "$(probe_field demo.tsv acc "$(id_of "$name")" 3)" \
             "$caption"
     done
 fi
 bench_probe demo.close.tsv wait-shown 5000 close wait-gone 10000 || true
-qtk_wait_program 15000 || bench_fail "demo: the program did not end after the close"
-bench_wait_cleanup_gone || bench_fail "demo: the clean-up script never ended"
+qtk_wait_program 15000 || fail "demo: the program did not end after the close"
+bench_wait_cleanup_gone || fail "demo: the clean-up script never ended"
 qtk_kill_pid "$QTK_PROGRAM_PID"
 
 echo "== markers with reasons"
@@ -120,25 +120,25 @@ if bench_probe reasons.tsv wait-shown 30000 \
     hover "$(id_of mpelund)" 20000 hover "$(id_of userteskquorin)" 20000 \
     hover "$(id_of rplugin)" 20000 hover "$(id_of mkessor)" 20000 tips \
     clipboard-clear copy-key clipboard 15000; then
-    bench_expect "tooltip controls" "$(bench_field reasons.tsv tips 2)" 1
-    bench_expect "tools: one per word with a reason" "$(bench_field reasons.tsv tips 3)" 5
+    expect "tooltip controls" "$(bench_field reasons.tsv tips 2)" 1
+    expect "tools: one per word with a reason" "$(bench_field reasons.tsv tips 3)" 5
     tip() { bench_unescape "$(probe_field reasons.tsv tip "$(id_of "$1")" 4)"; }
-    bench_expect "hover on the '-' of mpelund" "$(tip mpelund)" \
+    expect "hover on the '-' of mpelund" "$(tip mpelund)" \
         'access denied (error 5) reading HKLM\Software\Policies'
-    bench_expect "hover on the pass word of userteskquorin" "$(tip userteskquorin)" \
+    expect "hover on the pass word of userteskquorin" "$(tip userteskquorin)" \
         'mapped by HKCU ZoneMap\Domains\qrn.example\tesk & more'
-    bench_expect "hover on a reason with bad bytes" "$(tip rplugin)" $'bad \uFFFD byte,\uFFFD control'
-    bench_expect "hover on a cut reason" "$(tip mkessor)" "$cut"
+    expect "hover on a reason with bad bytes" "$(tip rplugin)" $'bad \uFFFD byte,\uFFFD control'
+    expect "hover on a cut reason" "$(tip mkessor)" "$cut"
     clip=$(bench_unescape "$(bench_field reasons.tsv clipboard 2)" | tr -d '\r')
-    bench_expect "copied line of mpelund" "$(grep -F 'https://*.pelund.example	MACHINE' <<<"$clip")" \
+    expect "copied line of mpelund" "$(grep -F 'https://*.pelund.example	MACHINE' <<<"$clip")" \
         $'Trusted Sites\thttps://*.pelund.example\tMACHINE\t-\taccess denied (error 5) reading HKLM\\Software\\Policies'
-    bench_expect "copied line of sam_install" "$(grep -F 'Manager Client' <<<"$clip")" \
+    expect "copied line of sam_install" "$(grep -F 'Manager Client' <<<"$clip")" \
         $'Software Install\tSafeNet Authentication Manager Client 8.0 SP2\t\tFail\tnot installed'
-    bench_expect "copied line of ptesk (no reason)" "$(grep -F 'Pop-up Blocker Setting	tesk' <<<"$clip")" \
+    expect "copied line of ptesk (no reason)" "$(grep -F 'Pop-up Blocker Setting	tesk' <<<"$clip")" \
         $'Pop-up Blocker Setting\ttesk.qrn.example\tSetting\tSuccess'
-    bench_expect "lines on the clipboard" "$(wc -l <<<"$clip")" 39
+    expect "lines on the clipboard" "$(wc -l <<<"$clip")" 39
 fi
 bench_probe reasons.close.tsv wait-shown 5000 close wait-gone 10000 || true
-qtk_wait_program 15000 || bench_fail "reasons: the program did not end after the close"
-bench_wait_cleanup_gone || bench_fail "reasons: the clean-up script never ended"
-bench_finish
+qtk_wait_program 15000 || fail "reasons: the program did not end after the close"
+bench_wait_cleanup_gone || fail "reasons: the clean-up script never ended"
+finish

@@ -15,15 +15,15 @@ printf '%s\r\n' '@echo off' 'echo started>>C:\tmptk\started.txt' \
 
 qtk_start_program "$BENCH_EXE"
 bench_probe close.tsv wait-shown 30000 close wait-gone 10000 show-state cmd.exe 20000
-qtk_wait_program 10000 || bench_fail "the program did not end after the close"
+qtk_wait_program 10000 || fail "the program did not end after the close"
 done_at_exit=$([[ -e $(qtk_tmptk_path done.txt) ]] && echo yes || echo no)
-bench_expect "the script's STARTF_USESHOWWINDOW flag" "$(($(bench_field close.tsv startup 3) & 1))" 1
-bench_expect "the script's show command" "$(bench_field close.tsv startup 4)" 2
-bench_expect_true "cmd.exe runs C:\tmptk\rundelay.bat" \
+expect "the script's STARTF_USESHOWWINDOW flag" "$(($(bench_field close.tsv startup 3) & 1))" 1
+expect "the script's show command" "$(bench_field close.tsv startup 4)" 2
+expect_true "cmd.exe runs C:\tmptk\rundelay.bat" \
     grep -qiF 'C:\tmptk\rundelay.bat' <<<"$(bench_unescape "$(bench_field close.tsv startup 5)")"
-bench_expect "clean-up script already finished when the program ended" "$done_at_exit" no
+expect "clean-up script already finished when the program ended" "$done_at_exit" no
 
 qtk_wait_until 20000 test -e "$(qtk_tmptk_path done.txt)" ||
-    bench_fail "the clean-up script never finished (was it launched?)"
-bench_expect "clean-up script runs" "$(tr -d '\r' <"$(qtk_tmptk_path started.txt)" 2>/dev/null | grep -c '^started' || true)" 1
-bench_finish
+    fail "the clean-up script never finished (was it launched?)"
+expect "clean-up script runs" "$(tr -d '\r' <"$(qtk_tmptk_path started.txt)" 2>/dev/null | grep -c '^started' || true)" 1
+finish

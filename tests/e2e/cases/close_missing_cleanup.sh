@@ -9,15 +9,15 @@ rm "$(qtk_tmptk_path rundelay.bat)"
 
 qtk_start_program "$BENCH_EXE"
 bench_probe close.tsv wait-shown 30000 close watch-error 20000
-qtk_wait_program 10000 || bench_fail "the program did not end after OK"
+qtk_wait_program 10000 || fail "the program did not end after OK"
 
 cat close.tsv
-bench_expect "error reports" "$(grep -c '^msgbox' close.tsv)" 1
-bench_expect "report caption" "$(bench_field close.tsv msgbox 4)" "$BENCH_TITLE"
+expect "error reports" "$(grep -c '^msgbox' close.tsv)" 1
+expect "report caption" "$(bench_field close.tsv msgbox 4)" "$BENCH_TITLE"
 text=$(bench_unescape "$(bench_field close.tsv msgbox 5)")
-bench_expect_true "the report names C:\\tmptk\\rundelay.bat" \
+expect_true "the report names C:\\tmptk\\rundelay.bat" \
     grep -qiF 'C:\tmptk\rundelay.bat' <<<"$text"
-bench_expect "report dismissed with OK" "$(bench_field close.tsv msgbox 6)" ok
-bench_expect "main window visible behind the report" "$(bench_field close.tsv msgbox 3)" 0
-bench_expect "program ended after OK" "$(bench_field close.tsv watch 5)" 1
-bench_finish
+expect "report dismissed with OK" "$(bench_field close.tsv msgbox 6)" ok
+expect "main window visible behind the report" "$(bench_field close.tsv msgbox 3)" 0
+expect "program ended after OK" "$(bench_field close.tsv watch 5)" 1
+finish

@@ -5,7 +5,7 @@
 # the Unix mode bits as one, and "writable by others" reads back as Everyone allowed to
 # write, which is what each run here sets up. The script must not run, and once the window
 # has gone a report says why; OK ends the program.
-#   close_untrusted_cleanup.sh ... NAME TARGET...   TARGET is dir or script
+#   close_untrusted_cleanup.sh ... -- TARGET...   TARGET is dir or script
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no target given"
@@ -24,22 +24,22 @@ for target in "${CASE_ARGS[@]}"; do
 
     qtk_start_program "$BENCH_EXE"
     bench_probe "$target.close.tsv" wait-shown 30000 close watch-error 30000 || continue
-    qtk_wait_program 15000 || bench_fail "$target: the program did not end after OK"
-    bench_wait_cleanup_gone || bench_fail "$target: a console was still running"
+    qtk_wait_program 15000 || fail "$target: the program did not end after OK"
+    bench_wait_cleanup_gone || fail "$target: a console was still running"
 
     out=$target.close.tsv
     cat "$out"
-    bench_expect "$target: reports" "$(grep -c '^msgbox' "$out")" 1
-    bench_expect "$target: report caption" "$(bench_field "$out" msgbox 4)" "$BENCH_TITLE"
+    expect "$target: reports" "$(grep -c '^msgbox' "$out")" 1
+    expect "$target: report caption" "$(bench_field "$out" msgbox 4)" "$BENCH_TITLE"
     text=$(bench_unescape "$(bench_field "$out" msgbox 5)")
-    bench_expect_true "$target: the report says the script was not started" \
+    expect_true "$target: the report says the script was not started" \
         grep -qiF 'clean-up script was not started' <<<"$text"
     if [[ $target == dir ]]; then name='C:\tmptk:'; else name='C:\tmptk\rundelay.bat:'; fi
-    bench_expect_true "$target: the report names $name and who else may change it" \
+    expect_true "$target: the report names $name and who else may change it" \
         grep -qiF "$name Everyone" <<<"$text"
-    bench_expect "$target: main window visible behind the report" "$(bench_field "$out" msgbox 3)" 0
-    bench_expect "$target: program ended after OK" "$(bench_field "$out" watch 5)" 1
-    bench_expect "$target: the script ran" \
+    expect "$target: main window visible behind the report" "$(bench_field "$out" msgbox 3)" 0
+    expect "$target: program ended after OK" "$(bench_field "$out" watch 5)" 1
+    expect "$target: the script ran" \
         "$([[ -e $(qtk_tmptk_path started.txt) ]] && echo yes || echo no)" no
 done
-bench_finish
+finish

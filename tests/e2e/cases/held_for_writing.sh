@@ -18,6 +18,6 @@ qtk_wait_until 30000 eval '[[ $(grep -c "^held" holder.tsv) -eq ${#held[@]} ]]' 
     qtk_die "the files were not held: $(cat holder.tsv)"
 
 bench_run_window held
-bench_wait_probe_bg 30000 || bench_fail "the holder did not end: $(grep '^error' holder.tsv || true)"
-bench_expect "the files were held until" "$(bench_field holder.tsv released 2)" "after the program"
-bench_finish
+bench_wait_probe_bg 30000 || fail "the holder did not end: $(grep '^error' holder.tsv || true)"
+expect "the files were held until" "$(bench_field holder.tsv released 2)" "after the program"
+finish

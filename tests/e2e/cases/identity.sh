@@ -37,10 +37,10 @@ bench_fresh_prefix prefix-raw_product_name
 qtk_set_identity QA-DESK-42 'Windows 10 Enterprise'
 bench_put outwinversion.txt 'Version 10.0.19045.1\r\n'
 if bench_probe raw.tsv reg-set-raw "$current_version" ProductName REG_SZ 57696e; then
-    bench_expect "ProductName as the program reads it: bytes" "$(bench_field raw.tsv regset 4)" 3
+    expect "ProductName as the program reads it: bytes" "$(bench_field raw.tsv regset 4)" 3
 fi
 bench_want comname QA-DESK-42 green
 bench_want os 'Wi Version 10.0.19045.1' green
 bench_run_window raw_product_name
 
-bench_finish
+finish

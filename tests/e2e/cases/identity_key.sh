@@ -13,12 +13,12 @@ computer_name_key='HKLM\SYSTEM\CurrentControlSet\Control\ComputerName\ActiveComp
 # check_box NAME: the one box the run showed.
 check_box() {
     local out=$1.tsv
-    bench_expect "$1: message boxes before the window" "$(grep -c '^msgbox' "$out")" 1
-    bench_expect "$1: box caption" "$(bench_field "$out" msgbox 4)" "$BENCH_TITLE"
-    bench_expect "$1: box text" "$(bench_unescape "$(bench_field "$out" msgbox 5)")" \
+    expect "$1: message boxes before the window" "$(grep -c '^msgbox' "$out")" 1
+    expect "$1: box caption" "$(bench_field "$out" msgbox 4)" "$BENCH_TITLE"
+    expect "$1: box text" "$(bench_unescape "$(bench_field "$out" msgbox 5)")" \
         'Error opening key.'
-    bench_expect "$1: main window visible behind the box" "$(bench_field "$out" msgbox 3)" 0
-    bench_expect "$1: box answered with OK" "$(bench_field "$out" msgbox 6)" ok
+    expect "$1: main window visible behind the box" "$(bench_field "$out" msgbox 3)" 0
+    expect "$1: box answered with OK" "$(bench_field "$out" msgbox 6)" ok
 }
 
 qtk_xvfb_start
@@ -27,7 +27,7 @@ echo "== key missing"
 bench_fresh_prefix prefix-key_missing
 qtk_wine reg delete "$computer_name_key" /f >>"$BENCH_WORK/wine.log" 2>&1 ||
     qtk_die "cannot delete $computer_name_key"
-bench_expect_true "the key is gone" \
+expect_true "the key is gone" \
     eval "! qtk_wine reg query '$computer_name_key' >/dev/null 2>&1"
 bench_want comname '' blank
 bench_run_window key_missing answer-box 30000
@@ -36,10 +36,10 @@ check_box key_missing
 echo "== key unopenable"
 bench_fresh_prefix prefix-key_denied
 if bench_probe deny.tsv reg-deny "$computer_name_key"; then
-    bench_expect "opening the key for reading now gives" "$(bench_field deny.tsv denied 2)" 5
+    expect "opening the key for reading now gives" "$(bench_field deny.tsv denied 2)" 5
 fi
 bench_want comname '' blank
 bench_run_window key_denied answer-box 30000
 check_box key_denied
 
-bench_finish
+finish

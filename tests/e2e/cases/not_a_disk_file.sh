@@ -2,8 +2,8 @@
 # A file the run reads that is no disk file, but a pipe that never ends or a device: the
 # run must end with the error report naming it, not spin or wait for ever. Under Wine a
 # Unix FIFO at the path opens as a pipe, and a link to /dev/zero as a character device.
-#   not_a_disk_file.sh ... NAME FILE:KIND...   KIND is fifo (fed blanks without end while
-#                                               anyone reads) or zero (a link to /dev/zero)
+#   not_a_disk_file.sh ... -- FILE:KIND...   KIND is fifo (fed blanks without end while
+#                                             anyone reads) or zero (a link to /dev/zero)
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no FILE:KIND given"
@@ -30,22 +30,22 @@ for target in "${CASE_ARGS[@]}"; do
     esac
 
     bench_probe_bg "$name.watch.tsv" watch-error 45000
-    qtk_wait_until 30000 grep -q '^#msgbox' "$name.watch.tsv" || bench_fail "the probe did not start"
+    qtk_wait_until 30000 grep -q '^#msgbox' "$name.watch.tsv" || fail "the probe did not start"
     qtk_start_program "$BENCH_EXE"
     bench_wait_probe_bg 60000 ||
-        bench_fail "the probe failed or outran its time: $(grep '^error' "$name.watch.tsv" || true)"
-    qtk_wait_program 20000 || bench_fail "$file as $kind: the program did not end (it hangs)"
+        fail "the probe failed or outran its time: $(grep '^error' "$name.watch.tsv" || true)"
+    qtk_wait_program 20000 || fail "$file as $kind: the program did not end (it hangs)"
     qtk_kill_pid "$QTK_PROGRAM_PID"
 
     out=$name.watch.tsv
     cat "$out"
-    bench_expect "$file as $kind: error reports" "$(grep -c '^msgbox' "$out")" 1
+    expect "$file as $kind: error reports" "$(grep -c '^msgbox' "$out")" 1
     text=$(bench_unescape "$(bench_field "$out" msgbox 5)")
-    bench_expect_true "$file as $kind: the report names C:\\tmptk\\$file" \
+    expect_true "$file as $kind: the report names C:\\tmptk\\$file" \
         grep -qiF "C:\\tmptk\\$file" <<<"$text"
-    bench_expect "$file as $kind: main window ever visible" "$(bench_field "$out" watch 3)" 0
-    bench_expect "$file as $kind: program ended after OK" "$(bench_field "$out" watch 5)" 1
-    bench_expect_true "$file as $kind: exit status is non-zero (${QTK_PROGRAM_STATUS:-none})" \
+    expect "$file as $kind: main window ever visible" "$(bench_field "$out" watch 3)" 0
+    expect "$file as $kind: program ended after OK" "$(bench_field "$out" watch 5)" 1
+    expect_true "$file as $kind: exit status is non-zero (${QTK_PROGRAM_STATUS:-none})" \
         test "${QTK_PROGRAM_STATUS:-0}" -ne 0
 done
-bench_finish
+finish

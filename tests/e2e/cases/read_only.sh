@@ -13,10 +13,11 @@
 # the display settings). That noise is measured here, not assumed: the floor program
 # (an empty window, nothing else) runs first on the same server, and only keys it changed
 # are tolerated in the program's run; on Wine 8 the program's run then changes nothing.
-#   read_only.sh ... NAME FLOOR_EXE
+#   read_only.sh ... --floor FLOOR_EXE
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
-floor=$(realpath "${CASE_ARGS[0]:?floor_window.exe}")
+bench_require floor
+floor=$(realpath "$(bench_option floor)")
 mapfile -t order < <(bench_read_order)
 
 registry_keys=('HKLM\Software' 'HKLM\System\CurrentControlSet\Control\ComputerName'
@@ -59,9 +60,9 @@ sed 's/^/  /' noise.txt
 bench_watch_start run
 qtk_start_program "$BENCH_EXE"
 bench_probe run.tsv wait-shown 30000 close wait-gone 10000 || true
-qtk_wait_program 15000 || bench_fail "the program did not end after the close"
+qtk_wait_program 15000 || fail "the program did not end after the close"
 # The clean-up script reads itself through cmd.exe; let it finish before the record ends.
-qtk_wait_until 10000 eval '! qtk_prefix_runs cmd.exe' || bench_fail "the clean-up script never ended"
+qtk_wait_until 10000 eval '! qtk_prefix_runs cmd.exe' || fail "the clean-up script never ended"
 bench_watch_stop
 
 mapfile -t opened < <(bench_watch_opened)
@@ -70,14 +71,14 @@ cleanup_at=()
 for i in "${!opened[@]}"; do
     if [[ ${opened[i]} == rundelay.bat ]]; then cleanup_at+=("$i"); else reads+=("${opened[i]}"); fi
 done
-bench_expect "files read, in order, each once" "${reads[*]}" "${order[*]}"
-bench_expect_true "the clean-up script was started (it is opened at the close)" \
+expect "files read, in order, each once" "${reads[*]}" "${order[*]}"
+expect_true "the clean-up script was started (it is opened at the close)" \
     test "${#cleanup_at[@]}" -gt 0
-bench_expect_true "the clean-up script is opened only after every read" \
+expect_true "the clean-up script is opened only after every read" \
     test "${cleanup_at[0]:-0}" -ge "${#order[@]}"
-bench_expect "files opened while another was open" "$(bench_watch_overlaps | tee overlaps.txt | wc -l)" 0
+expect "files opened while another was open" "$(bench_watch_overlaps | tee overlaps.txt | wc -l)" 0
 bench_watch_writes >writes.txt
-bench_expect "created, changed, renamed or deleted in C:\\tmptk" "$(wc -l <writes.txt)" 0
+expect "created, changed, renamed or deleted in C:\\tmptk" "$(wc -l <writes.txt)" 0
 cat writes.txt
 
 export_registry after
@@ -85,6 +86,6 @@ export_registry after
 awk -F'\t' 'FNR == NR { sub(/^[<>] /, ""); noisy[$1] = 1; next }
             { line = $0; sub(/^[<>] /, ""); if (!($1 in noisy)) print line }' \
     noise.txt <(changed_lines floor after) >program_changes.txt
-bench_expect "registry lines the program changed" "$(wc -l <program_changes.txt)" 0
+expect "registry lines the program changed" "$(wc -l <program_changes.txt)" 0
 cat program_changes.txt
-bench_finish
+finish

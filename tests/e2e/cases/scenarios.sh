@@ -4,7 +4,7 @@
 # data otherwise. After each run the whole window is compared with the layout and the
 # table: every label not in the table must show what it shows on the demo, so a verdict
 # painted on the wrong label, or a row that leaks into the next, fails the case.
-#   scenarios.sh ... NAME SCENARIO.tsv...   (each run on the same prefix, data reset)
+#   scenarios.sh ... -- SCENARIO.tsv...   (each run on the same prefix, data reset)
 # shellcheck source=tests/e2e/lib/bench.sh
 source "$(dirname "$0")/../lib/bench.sh" "$@"
 ((${#CASE_ARGS[@]} > 0)) || qtk_die "no scenario given"
@@ -23,6 +23,6 @@ for scenario in "${CASE_ARGS[@]}"; do
     # The zone-scripting frame speaks of settings, never of sites: whatever its files
     # hold, it must not borrow the other groups' words.
     borrowed=$(bench_frame_texts "$name.tsv" "$zone_frame" | grep -cxE 'Success|Fail' || true)
-    bench_expect "$name: Success or Fail in the zone-scripting frame" "$borrowed" 0
+    expect "$name: Success or Fail in the zone-scripting frame" "$borrowed" 0
 done
-bench_finish
+finish

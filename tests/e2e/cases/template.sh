@@ -5,5 +5,5 @@ source "$(dirname "$0")/../lib/bench.sh" "$@"
 
 qtk_xvfb_start
 qtk_template_ensure "$BENCH_TEMPLATE"
-bench_expect_true "template prefix ready in $BENCH_TEMPLATE" test -f "$BENCH_TEMPLATE/system.reg"
-bench_finish
+expect_true "template prefix ready in $BENCH_TEMPLATE" test -f "$BENCH_TEMPLATE/system.reg"
+finish

@@ -4,9 +4,15 @@
 #
 #   source "$(dirname "$0")/../lib/bench.sh" "$@"
 #
-# and is called as: CASE.sh EXE PROBE TEMPLATE WORKROOT NAME [ARG...]; its own arguments
-# are left in CASE_ARGS. The case's files (logs, probe output, screenshots, its prefix)
-# stay in WORKROOT/NAME for a look after a failure.
+# and is called with named arguments, then its own ones:
+#
+#   CASE.sh --tkcheck EXE --probe PROBE --template DIR --work ROOT --name NAME
+#           [--OPTION VALUE]... [--] [ARG...]
+#
+# Options the bench does not know are kept for the case and its libraries (bench_option);
+# the rest is left in CASE_ARGS. The case's files (logs, probe output, screenshots, its
+# prefix) stay in ROOT/NAME for a look after a failure. Assertions and `finish` come from
+# tests/lib/assert.sh.
 
 set -euo pipefail
 
@@ -14,53 +20,46 @@ BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_ROOT=$(cd "$BENCH_DIR/../.." && pwd)
 # shellcheck source=tools/wine-env.sh
 source "$BENCH_ROOT/tools/wine-env.sh"
+# shellcheck source=tests/lib/assert.sh
+source "$BENCH_ROOT/tests/lib/assert.sh"
 
-[[ $# -ge 5 && -n $5 && $5 != */* ]] ||
-    { echo "usage: $0 EXE PROBE TEMPLATE WORKROOT NAME [ARG...]" >&2; exit 2; }
-BENCH_EXE=$(realpath "$1")
-BENCH_PROBE=$(realpath "$2")
-BENCH_TEMPLATE=$(realpath -m "$3")
-BENCH_CASE=$5
-BENCH_WORK=$(realpath -m "$4/$5")
-shift 5
+declare -A BENCH_OPTIONS=()
+while (($# > 0)) && [[ $1 == --* ]]; do
+    [[ $1 == -- ]] && { shift; break; }
+    (($# >= 2)) || qtk_die "$1 needs a value"
+    BENCH_OPTIONS[${1#--}]=$2
+    shift 2
+done
 CASE_ARGS=("$@")
 
+# bench_require NAME...: the case stops here unless every --NAME was given.
+bench_require() {
+    local name
+    for name in "$@"; do
+        [[ -n ${BENCH_OPTIONS[$name]+set} ]] ||
+            qtk_die "$(basename "$0") needs --$name (given: ${!BENCH_OPTIONS[*]})"
+    done
+}
+
+# bench_option NAME: the value of --NAME (bench_require it first).
+bench_option() { printf '%s\n' "${BENCH_OPTIONS[$1]}"; }
+
+bench_require tkcheck probe template work name
+BENCH_EXE=$(realpath "$(bench_option tkcheck)")
+BENCH_PROBE=$(realpath "$(bench_option probe)")
+BENCH_TEMPLATE=$(realpath -m "$(bench_option template)")
+BENCH_CASE=$(bench_option name)
+[[ -n $BENCH_CASE && $BENCH_CASE != */* ]] || qtk_die "not a case name: [$BENCH_CASE]"
+BENCH_WORK=$(realpath -m "$(bench_option work)/$BENCH_CASE")
+
 BENCH_DEMO_DATA=$BENCH_ROOT/demo/tmptk
-BENCH_FAILURES=0
 BENCH_TITLE='QUORIN Token Key Check'
+# shellcheck disable=SC2034  # read by finish
+ASSERT_NAME=$BENCH_CASE ASSERT_FILES=$BENCH_WORK
 
 rm -rf "$BENCH_WORK"
 qtk_env_init "$BENCH_WORK"
 cd "$BENCH_WORK"
-
-bench_fail() {
-    echo "FAIL: $*"
-    BENCH_FAILURES=$((BENCH_FAILURES + 1))
-}
-
-# bench_expect WHAT ACTUAL EXPECTED
-bench_expect() {
-    if [[ $2 == "$3" ]]; then
-        echo "ok: $1 = $3"
-    else
-        bench_fail "$1: expected [$3], got [$2]"
-    fi
-}
-
-# bench_expect_true WHAT CMD...
-bench_expect_true() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else bench_fail "$what"; fi
-}
-
-bench_finish() {
-    if ((BENCH_FAILURES > 0)); then
-        echo "$BENCH_CASE: $BENCH_FAILURES failure(s); files in $BENCH_WORK"
-        exit 1
-    fi
-    echo "$BENCH_CASE: passed"
-}
 
 # bench_prepare [DPI]: a display, a fresh prefix with its persistent server, the demo data
 # in C:\tmptk and the demo machine identity, at DPI (default 96).
@@ -92,7 +91,7 @@ bench_probe() {
         qtk_log "the probe did not start (exit status $rc); once more"
     done
     if ((rc != 0)); then
-        bench_fail "probe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
+        fail "probe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
         bench_screenshot "probe-failed"
         return 1
     fi
@@ -190,7 +189,7 @@ bench_check_window() {
         "$BENCH_DIR/expected_layout.tsv" "$wants" "$out"; then
         echo "ok: $what: the window as wanted"
     else
-        bench_fail "$what: the window differs (see above; wanted: $wants)"
+        fail "$what: the window differs (see above; wanted: $wants)"
     fi
 }
 
@@ -205,8 +204,8 @@ bench_run_window() {
         bench_screenshot "$name"
         bench_probe "$name.close.tsv" wait-shown 30000 close wait-gone 30000 || true
         bench_check_window "$name.tsv" "$name"
-        qtk_wait_program 15000 || bench_fail "$name: the program did not end after the close"
-        bench_wait_cleanup_gone || bench_fail "$name: the clean-up script never ended"
+        qtk_wait_program 15000 || fail "$name: the program did not end after the close"
+        bench_wait_cleanup_gone || fail "$name: the clean-up script never ended"
     fi
     # A run that went wrong may have left the program waiting on a box: later runs on this
     # server must not find it.
@@ -227,14 +226,14 @@ bench_check_fit() {
     local out=$1 what=$2 labels measured
     labels=$(awk -F'\t' '$1 == "control" && $5 == "Static" && $17 != "" && $17 != " "' "$out" | wc -l)
     measured=$(awk -F'\t' '$1 == "fit"' "$out" | wc -l)
-    bench_expect "$what: labels measured for fit" "$measured" "$labels"
+    expect "$what: labels measured for fit" "$measured" "$labels"
     local clipped
     clipped=$(awk -F'\t' '$1 == "fit" && $13 != "yes" {
         printf "  %s [%s] in %s %s: %s px on %s line(s) of %s px, label %sx%s\n", $2, $14, $3, $4, $8, $9, $10, $11, $12 }' "$out")
     if [[ -z $clipped ]]; then
         echo "ok: $what: every caption fits its label"
     else
-        bench_fail "$what: captions that do not fit their labels (or whose font is not recognised):"
+        fail "$what: captions that do not fit their labels (or whose font is not recognised):"
         printf '%s\n' "$clipped"
     fi
 }
@@ -274,7 +273,7 @@ bench_watch_start() {
 bench_watch_stop() {
     touch "$BENCH_WATCH_FENCE/end"
     qtk_wait_until 10000 grep -qF "$BENCH_WATCH_FENCE/"$'\tCREATE\tend' "$BENCH_WATCH_LOG" ||
-        bench_fail "inotifywait lost events (no fence in its log)"
+        fail "inotifywait lost events (no fence in its log)"
     qtk_kill_pid "$BENCH_WATCH_PID"
 }
 

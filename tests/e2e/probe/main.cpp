@@ -1,5 +1,7 @@
 // tkprobe: looks at the running diagnostic from outside, the way a user or an assistive
-// tool would, and prints what it sees as tab-separated lines on stdout.
+// tool would, and does inside the prefix what the companion's cases need done (access
+// lists, held files, test certificates); it prints what it sees as tab-separated lines
+// on stdout.
 //
 //   tkprobe [--exe NAME] [--class NAME] COMMAND [ARGS]... [COMMAND [ARGS]...]...
 //
@@ -46,6 +48,17 @@ constexpr std::array kCommands = {
     // The registry (registry.cpp).
     Command{L"reg-set-raw", 4, probe::RegSetRaw},   // KEY NAME TYPE HEX
     Command{L"reg-deny", 1, probe::RegDeny},        // KEY
+    // Access lists and files held by a reader (acl.cpp).
+    Command{L"acl-show", 1, probe::AclShow},        // PATH
+    Command{L"acl-open-to-everyone", 1, probe::AclOpenToEveryone},  // PATH
+    Command{L"acl-set", 2, probe::AclSet},          // PATH SDDL
+    Command{L"hold-unshared", 1, probe::HoldUnshared},  // PATH
+    Command{L"hold-while", 2, probe::HoldWhile},    // PATH FLAG
+    Command{L"keep-mutex", 2, probe::KeepMutex},    // NAME FLAG
+    // Test certificates and the token examination (token.cpp).
+    Command{L"cert-add-my", 3, probe::CertAddMy},   // DER PROVIDER TYPE
+    Command{L"cert-add-root", 1, probe::CertAddRoot},  // DER
+    Command{L"token-rows", 0, probe::TokenRows},
     // Other processes and files (process.cpp).
     Command{L"show-state", 2, probe::ShowState},    // EXE MS
     Command{L"hold", 1, probe::Hold},               // PATH

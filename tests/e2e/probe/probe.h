@@ -81,5 +81,14 @@ void RegDeny(const Args&);
 void ShowState(const Args&);   // process.cpp
 void Hold(const Args&);
 void ReleaseAfterExit(const Args&);
+void AclShow(const Args&);     // acl.cpp
+void AclOpenToEveryone(const Args&);
+void AclSet(const Args&);
+void HoldUnshared(const Args&);
+void HoldWhile(const Args&);
+void KeepMutex(const Args&);
+void CertAddMy(const Args&);   // token.cpp
+void CertAddRoot(const Args&);
+void TokenRows(const Args&);
 
 }  // namespace probe

@@ -3,7 +3,8 @@
 # examination completes (whatever its rows say) the diagnostic comes up showing it; when it
 # cannot complete, the examination says why on the console, the script pauses so that a
 # person can read it, and the diagnostic is not started.
-source "$(dirname "$0")/companion_lib.sh" "$@"
+# shellcheck source=tests/e2e/lib/companion.sh
+source "$(dirname "$0")/../lib/companion.sh" "$@"
 
 # run_check NAME [INPUT]: starts the kit's run-check.cmd through cmd, as a double-click
 # would; INPUT (a file) is what a person would type into its window.
@@ -22,44 +23,45 @@ run_check_status() {
 }
 
 for program in tkexamine.exe tkcheck.exe run-check.cmd; do
-    bench_expect_true "the kit holds $program" test -f "$COMPANION_KIT/$program"
+    expect_true "the kit holds $program" test -f "$COMPANION_KIT/$program"
 done
 
 bench_prepare 96
 rm -rf "$(qtk_tmptk_path '')"
-companion_import "$COMPANION_DIR/companion_registry_a.reg"
+companion_import "$COMPANION_DATA/registry_a.reg"
 
 # ---- the examination succeeds: the diagnostic shows it
 run_check success
-companion_check_board "$COMPANION_DIR/companion_expected_a.tsv" success started
-run_check_status 15000 || bench_fail "run-check.cmd did not end"
-bench_expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
+companion_check_board "$COMPANION_DATA/expected_a.tsv" success started
+run_check_status 15000 || fail "run-check.cmd did not end"
+expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
+qtk_wait_until 30000 eval '! qtk_prefix_runs tkcheck.exe' || fail "the diagnostic did not end after the close"
 
 # ---- the examination cannot complete: its error, a pause, no diagnostic
 tmptk=$(qtk_tmptk_path '')
 rm -rf "$tmptk"
 printf 'not a directory\r\n' >"${tmptk%/}"
 bench_probe_bg refused.tsv --exe tkexamine.exe watch-error 60000
-qtk_wait_until 30000 grep -q '^#msgbox' refused.tsv || bench_fail "the probe did not start"
+qtk_wait_until 30000 grep -q '^#msgbox' refused.tsv || fail "the probe did not start"
 # The pause waits for a key: a person presses Enter.
 mkfifo keys
 run_check failure keys
 exec {keys_fd}>keys
 qtk_wait_until 30000 grep -q 'could not complete' "$BENCH_WORK/failure-cmd.log" ||
-    bench_fail "run-check.cmd did not say the examination failed: $(cat "$BENCH_WORK/failure-cmd.log")"
-bench_expect_true "run-check.cmd waits at its pause" kill -0 "$RUN_CHECK_PID"
+    fail "run-check.cmd did not say the examination failed: $(cat "$BENCH_WORK/failure-cmd.log")"
+expect_true "run-check.cmd waits at its pause" kill -0 "$RUN_CHECK_PID"
 printf '\r\n' >&"$keys_fd"
 exec {keys_fd}>&-
-bench_wait_probe_bg 75000 || bench_fail "probe: $(grep '^error' refused.tsv || true)"
-run_check_status 15000 || bench_fail "run-check.cmd did not end after the key"
+bench_wait_probe_bg 75000 || fail "probe: $(grep '^error' refused.tsv || true)"
+run_check_status 15000 || fail "run-check.cmd did not end after the key"
 cat refused.tsv "$BENCH_WORK/failure-cmd.log"
-bench_expect "message boxes of the examination" "$(grep -c '^msgbox' refused.tsv)" 0
-bench_expect "exit code of the examination" "$(bench_field refused.tsv watch 6)" 3
-bench_expect_true "its error is in the console window" \
+expect "message boxes of the examination" "$(grep -c '^msgbox' refused.tsv)" 0
+expect "exit code of the examination" "$(bench_field refused.tsv watch 6)" 3
+expect_true "its error is in the console window" \
     grep -q 'tkexamine: .*C:\\tmptk (error 267' "$BENCH_WORK/failure-cmd.log"
-bench_expect "run-check.cmd passes the failure on" "${RUN_CHECK_STATUS:-none}" 3
-# Had the diagnostic been started, it would be waiting now with its own error report.
-bench_probe diagnostic.tsv --exe tkcheck.exe watch-error 2000 || true
-bench_expect "the diagnostic was not started" "$(bench_field diagnostic.tsv watch 4)" 0
+expect "run-check.cmd passes the failure on" "${RUN_CHECK_STATUS:-none}" 3
+# run-check.cmd has ended: had it started the diagnostic, which it does last and does not
+# wait for, the diagnostic would be running now, waiting with its own error report.
+expect_false "the diagnostic was started" qtk_prefix_runs tkcheck.exe
 
-bench_finish
+finish

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The token group through the companion's own Windows layer (tktokenprobe runs the same
-# examination code), on a prefix with no smart-card reader and then with test
+# The token group through the companion's own Windows layer (the probe's token-rows runs
+# the same examination code), on a prefix with no smart-card reader and then with test
 # certificates this case makes and adds to the prefix user's stores:
 #
 # - no reader: whatever Wine's smart-card layer answers is reported as it is (here, with
@@ -16,17 +16,15 @@
 #   inotify sees nothing written under the user's profile or C:\tmptk;
 # - tkexamine --report-only --json carries the same rows, in a report valid against its
 #   schema, and counts the group in its summary.
-#
-#   companion_token.sh ... NAME TKEXAMINE ACLPROBE KITDIR SCHEMA VERSION TKTOKENPROBE
-source "$(dirname "$0")/companion_lib.sh" "$@"
-TOKEN_PROBE=$(realpath "${CASE_ARGS[5]:?tktokenprobe.exe}")
+# shellcheck source=tests/e2e/lib/companion.sh
+source "$(dirname "$0")/../lib/companion.sh" "$@"
 
 # token_probe OUT ARG...: the probe with its output in OUT; the case fails if it cannot.
 token_probe() {
     local out=$1 rc=0
     shift
-    qtk_wine "$TOKEN_PROBE" "$@" >"$out" 2>>"$BENCH_WORK/probe.log" || rc=$?
-    ((rc == 0)) || qtk_die "tktokenprobe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
+    qtk_wine "$BENCH_PROBE" "$@" >"$out" 2>>"$BENCH_WORK/probe.log" || rc=$?
+    ((rc == 0)) || qtk_die "tkprobe $* exited $rc: $(grep '^error' "$out" || tail -n 3 "$out")"
 }
 
 # row FILE ID: the row's line; field FILE ID N: its Nth tab-separated field (2 verdict,
@@ -40,11 +38,11 @@ expect_row() {
     local line
     line=$(row "$1" "$2")
     if [[ -z $line ]]; then
-        bench_fail "no row $2 in $1"
+        fail "no row $2 in $1"
         return
     fi
-    bench_expect "verdict of $2" "$(cut -f2 <<<"$line")" "$3"
-    [[ $(cut -f3 <<<"$line") == *"$4"* ]] || bench_fail "reason of $2 lacks '$4': $(cut -f3 <<<"$line")"
+    expect "verdict of $2" "$(cut -f2 <<<"$line")" "$3"
+    [[ $(cut -f3 <<<"$line") == *"$4"* ]] || fail "reason of $2 lacks '$4': $(cut -f3 <<<"$line")"
 }
 
 # ---- certificates, made here with openssl
@@ -106,30 +104,30 @@ der() { qtk_windows_path "$certs/$1.der"; }
 bench_prepare 96
 
 # ---- no reader, no certificate
-token_probe none.tsv examine
+token_probe none.tsv token-rows
 readers_verdict=$(field none.tsv token.machine.readers 2)
 readers_reason=$(field none.tsv token.machine.readers 3)
 echo "Wine answered: $readers_verdict: $readers_reason"
-bench_expect_true "the readers row is there" test -n "$readers_verdict"
-[[ $readers_verdict != pass ]] || bench_fail "no reader on this bench, yet: $readers_reason"
+expect_true "the readers row is there" test -n "$readers_verdict"
+[[ $readers_verdict != pass ]] || fail "no reader on this bench, yet: $readers_reason"
 code=$(detail none.tsv token.machine.readers code)
 if [[ $readers_verdict == undecided ]]; then
     # Passed on as it came: the code the smart-card layer gave is in the reason.
-    bench_expect_true "the smart-card layer's answer ($code) is in the reason" \
+    expect_true "the smart-card layer's answer ($code) is in the reason" \
         test -n "$code" -a "${readers_reason/$code/}" != "$readers_reason"
 fi
-bench_expect "reader rows with no reader" "$(grep -c '^token\.machine\.reader\.' none.tsv || true)" 0
+expect "reader rows with no reader" "$(grep -c '^token\.machine\.reader\.' none.tsv || true)" 0
 expect_row none.tsv token.user.certificates fail "no certificate in the personal store"
-bench_expect "rows of the token group only" "$(cut -f1 none.tsv | grep -vc '^token\.' || true)" 0
+expect "rows of the token group only" "$(cut -f1 none.tsv | grep -vc '^token\.' || true)" 0
 
 # ---- test certificates in the user's stores
 ksp='Microsoft Smart Card Key Storage Provider'
 csp='Microsoft Base Smart Card Crypto Provider'
-token_probe add.tsv add-root "$(der root)" \
-    add-my "$(der usable)" "$ksp" 0 add-my "$(der expired)" "$csp" 1 \
-    add-my "$(der mailonly)" "$ksp" 0 add-my "$(der stranger)" "$ksp" 0 \
-    add-my "$(der soon)" "$ksp" 0 add-my "$(der vendor)" 'Test Vendor Token CSP' 1 \
-    add-my "$(der software)" 'Microsoft Software Key Storage Provider' 0
+token_probe add.tsv cert-add-root "$(der root)" \
+    cert-add-my "$(der usable)" "$ksp" 0 cert-add-my "$(der expired)" "$csp" 1 \
+    cert-add-my "$(der mailonly)" "$ksp" 0 cert-add-my "$(der stranger)" "$ksp" 0 \
+    cert-add-my "$(der soon)" "$ksp" 0 cert-add-my "$(der vendor)" 'Test Vendor Token CSP' 1 \
+    cert-add-my "$(der software)" 'Microsoft Software Key Storage Provider' 0
 qtk_reg_set 'HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\Test Vendor Card' \
     'Crypto Provider' REG_SZ 'Test Vendor Token CSP'
 
@@ -175,31 +173,31 @@ watch_pid=$!
 qtk_on_exit qtk_kill_pid "$watch_pid"
 qtk_wait_until 20000 grep -q 'Watches established' "$watch_log.err" ||
     qtk_die "inotifywait did not start: $(cat "$watch_log.err")"
-token_probe report.tsv examine
+token_probe report.tsv token-rows
 # tkexamine itself, reporting only: the same rows in its summary and JSON report.
 companion_run exam --report-only --json
 # A fence: once its own event is logged, every earlier one is too.
 touch "$WINEPREFIX/drive_c/tmptk/.fence"
-qtk_wait_until 10000 grep -q '/\.fence' "$watch_log" || bench_fail "inotify lost its events"
+qtk_wait_until 10000 grep -q '/\.fence' "$watch_log" || fail "inotify lost its events"
 qtk_kill_pid "$watch_pid"
 export_registry after
-bench_expect "registry lines changed by the examination" \
+expect "registry lines changed by the examination" \
     "$(diff before.regs after.regs | grep -c '^[<>]' || true)" 0
-bench_expect "files written by the examination" "$(grep -v '/\.fence' "$watch_log" | tr '\n' ' ')" ""
+expect "files written by the examination" "$(grep -v '/\.fence' "$watch_log" | tr '\n' ' ')" ""
 rm -f "$WINEPREFIX/drive_c/tmptk/.fence"
 
 # ---- tkexamine's report carries the group as the probe saw it
-bench_expect "exit code of tkexamine (token rows fail)" "$COMPANION_STATUS" 1
+expect "exit code of tkexamine (token rows fail)" "$COMPANION_STATUS" 1
 companion_validate exam.out
-bench_expect "token rows in the report" "$(grep -c '^token\.' report.tsv)" \
+expect "token rows in the report" "$(grep -c '^token\.' report.tsv)" \
     "$(python3 -c 'import json, sys; print(sum(r["group"] == "token" for r in json.load(open(sys.argv[1], encoding="utf-8"))["checks"]))' exam.out)"
 while IFS=$'\t' read -r id verdict _; do
-    bench_expect "report verdict of $id" "$(companion_row exam.out "$id" verdict)" "$verdict"
+    expect "report verdict of $id" "$(companion_row exam.out "$id" verdict)" "$verdict"
 done < <(grep '^token\.' report.tsv)
-bench_expect "the usable certificate's issuer in the report" \
+expect "the usable certificate's issuer in the report" \
     "$(companion_report_field exam.out checks | python3 -c 'import json, sys; rows = json.load(sys.stdin); print(next(r["details"]["issuer"] for r in rows if r["id"] == sys.argv[1]))' "$(printf 'token.user.certificate.%s' "${thumb[usable]}")")" \
     "CN=QRN Test Root"
-bench_expect_true "the summary counts the token group" grep -qE '^ +token +' exam.err
+expect_true "the summary counts the token group" grep -qE '^ +token +' exam.err
 
 # ---- what it found
 expect_row report.tsv token.machine.scardsvr pass "stopped, manual start"
@@ -210,20 +208,20 @@ expect_row report.tsv token.machine.middleware.safenet_authentication_manager_cl
     undecided "not installed"
 cert() { printf 'token.user.certificate.%s' "${thumb[$1]}"; }
 expect_row report.tsv token.user.certificates pass "6 certificate(s) with a key on a token"
-bench_expect "software keys counted" "$(detail report.tsv token.user.certificates software_keys)" 1
+expect "software keys counted" "$(detail report.tsv token.user.certificates software_keys)" 1
 expect_row report.tsv "$(cert usable)" pass "usable for signing in"
-bench_expect "chain of the usable one" "$(detail report.tsv "$(cert usable)" chain)" trusted
-bench_expect "its issuer" "$(detail report.tsv "$(cert usable)" issuer)" "CN=QRN Test Root"
+expect "chain of the usable one" "$(detail report.tsv "$(cert usable)" chain)" trusted
+expect "its issuer" "$(detail report.tsv "$(cert usable)" issuer)" "CN=QRN Test Root"
 expect_row report.tsv "$(cert expired)" fail "expired on"
 # Expiry is its own fault: the chain of an expired certificate is judged on trust alone.
-bench_expect "chain of the expired one" "$(detail report.tsv "$(cert expired)" chain)" trusted
+expect "chain of the expired one" "$(detail report.tsv "$(cert expired)" chain)" trusted
 expect_row report.tsv "$(cert mailonly)" fail "not usable for Client Authentication"
-bench_expect "Client Authentication of the e-mail one" \
+expect "Client Authentication of the e-mail one" \
     "$(detail report.tsv "$(cert mailonly)" client_authentication)" no
 expect_row report.tsv "$(cert stranger)" fail "does not chain to a trusted root"
 expect_row report.tsv "$(cert soon)" pass "expires in 10 day(s)"
-bench_expect "the expiring one is flagged" "$(detail report.tsv "$(cert soon)" expires_soon)" yes
+expect "the expiring one is flagged" "$(detail report.tsv "$(cert soon)" expires_soon)" yes
 expect_row report.tsv "$(cert vendor)" pass "usable"
-bench_expect "the software key's certificate is left out" "$(row report.tsv "$(cert software)")" ""
+expect "the software key's certificate is left out" "$(row report.tsv "$(cert software)")" ""
 
-bench_finish
+finish

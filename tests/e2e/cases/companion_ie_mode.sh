@@ -4,14 +4,15 @@
 # HTTP from a server on 127.0.0.1 that the case starts and stops, as a v.1 list behind a
 # file: URL, not well-formed, and unreachable; and Wine's zone manager asked about every
 # trusted site, its answer beside the user column and the disagreements in the summary.
-source "$(dirname "$0")/companion_lib.sh" "$@"
+# shellcheck source=tests/e2e/lib/companion.sh
+source "$(dirname "$0")/../lib/companion.sh" "$@"
 
 EDGE='HKLM\Software\Policies\Microsoft\Edge'
 
 # ie_run NAME: tkexamine --report-only with the report in NAME.json, the summary in NAME.out.
 ie_run() {
     companion_run "$1" --report-only --json="$(qtk_windows_path "$BENCH_WORK/$1.json")"
-    [[ -s $BENCH_WORK/$1.json ]] || bench_fail "$1: no report (exit $COMPANION_STATUS: $(cat "$1.err"))"
+    [[ -s $BENCH_WORK/$1.json ]] || fail "$1: no report (exit $COMPANION_STATUS: $(cat "$1.err"))"
     companion_validate "$BENCH_WORK/$1.json"
 }
 
@@ -32,21 +33,21 @@ PY
 
 # ie_expect RUN SITE VERDICT: the IE-mode row of SITE ("https:tesk.qrn.example").
 ie_expect() {
-    bench_expect "$1: ie_mode $2" "$(ie_value "$1" "ie_mode.user.$2" verdict)" "$3"
+    expect "$1: ie_mode $2" "$(ie_value "$1" "ie_mode.user.$2" verdict)" "$3"
 }
 
 # ie_zone RUN SITE ZONE DISAGREEMENT [WHY]: Windows' zone beside SITE's user row.
 ie_zone() {
     local id="trusted_sites.user.$2"
-    bench_expect "$1: Windows' zone for $2${5:+ ($5)}" "$(ie_value "$1" "$id" details system_zone)" "$3"
-    bench_expect "$1: disagreement on $2" "$(ie_value "$1" "$id" details zone_disagreement)" "$4"
+    expect "$1: Windows' zone for $2${5:+ ($5)}" "$(ie_value "$1" "$id" details system_zone)" "$3"
+    expect "$1: disagreement on $2" "$(ie_value "$1" "$id" details zone_disagreement)" "$4"
 }
 
 # ie_reason_has RUN SITE TEXT
 ie_reason_has() {
     local reason
     reason=$(ie_value "$1" "ie_mode.user.$2" reason)
-    [[ $reason == *"$3"* ]] || bench_fail "$1: the reason for $2 does not say \"$3\": $reason"
+    [[ $reason == *"$3"* ]] || fail "$1: the reason for $2 does not say \"$3\": $reason"
 }
 
 # ie_all RUN VERDICT: every IE-mode row has VERDICT, and there are eleven.
@@ -58,16 +59,16 @@ rows = [r for r in json.load(open(sys.argv[1], encoding="utf-8"))["checks"] if r
 print(len(rows), " ".join(sorted(set(r["verdict"] for r in rows))))
 PY
 )
-    bench_expect "$1: the IE-mode rows" "$verdicts" "11 $2"
+    expect "$1: the IE-mode rows" "$verdicts" "11 $2"
 }
 
 bench_prepare 96
-companion_import "$COMPANION_DIR/companion_ie_mode_registry.reg"
-cp "$COMPANION_DIR"/companion_ie_mode_{v2,v1,broken}.xml "$BENCH_WORK/"
+companion_import "$COMPANION_DATA/ie_mode_registry.reg"
+cp "$COMPANION_DATA"/ie_mode_{v2,v1,broken}.xml "$BENCH_WORK/"
 
 # ---- the list as a local file
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "$(qtk_windows_path "$BENCH_WORK/companion_ie_mode_v2.xml")"
+    "$(qtk_windows_path "$BENCH_WORK/ie_mode_v2.xml")"
 ie_run local
 while IFS=' ' read -r site verdict; do
     ie_expect local "$site" "$verdict"
@@ -86,7 +87,7 @@ http:*.omvar.example pass
 ROWS
 ie_reason_has local 'https:*.qrn.example' 'except kessor.qrn.example'
 ie_reason_has local 'https:*.halvek.example' 'neutral'
-bench_expect_true "local: the summary counts the ie_mode group" grep -q 'ie_mode .*5 pass, 6 fail' local.out
+expect_true "local: the summary counts the ie_mode group" grep -q 'ie_mode .*5 pass, 6 fail' local.out
 
 # Wine's zone manager, asked for the process's own user. Wine follows the conformance
 # cases Windows passes for these shapes: the host sub-key maps its host, the one-piece key
@@ -96,9 +97,9 @@ ie_zone local https:tesk.qrn.example '2 (Trusted sites)' no
 ie_zone local 'https:*.hvk.qrn.example' '3 (Internet)' no "one-piece longer key"
 ie_zone local 'https:*.pelund.example' '2 (Trusted sites)' yes "the machine's list"
 ie_zone local https:kessor.qrn.example '3 (Internet)' no
-bench_expect "local: Windows' zone is not set beside the machine column" \
+expect "local: Windows' zone is not set beside the machine column" \
     "$(ie_value local 'trusted_sites.machine.https:tesk.qrn.example' details system_zone)" "-"
-bench_expect_true "local: the summary names the disagreement" \
+expect_true "local: the summary names the disagreement" \
     grep -q 'https://\*\.pelund\.example: Windows maps it to Trusted sites' local.out
 
 # ---- the same list over HTTP, from a server of the case's own on 127.0.0.1
@@ -109,7 +110,7 @@ qtk_on_exit qtk_kill_pid "$http_pid"
 qtk_wait_until 20000 grep -q 'port [0-9]' "$BENCH_WORK/http.log" || qtk_die "the HTTP server did not start"
 port=$(grep -oE 'port [0-9]+' "$BENCH_WORK/http.log" | head -n 1 | cut -d' ' -f2)
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "http://127.0.0.1:$port/companion_ie_mode_v2.xml"
+    "http://127.0.0.1:$port/ie_mode_v2.xml"
 ie_run http
 for run in local http; do
     python3 - "$BENCH_WORK/$run.json" >"$BENCH_WORK/$run.verdicts" <<'PY'
@@ -119,13 +120,13 @@ for r in json.load(open(sys.argv[1], encoding="utf-8"))["checks"]:
         print(r["id"], r["verdict"])
 PY
 done
-bench_expect "the verdicts from the list over HTTP" "$(cat http.verdicts)" "$(cat local.verdicts)"
-bench_expect_true "the list was fetched from the server" grep -q 'GET /companion_ie_mode_v2.xml' "$BENCH_WORK/http.log"
+expect "the verdicts from the list over HTTP" "$(cat http.verdicts)" "$(cat local.verdicts)"
+expect_true "the list was fetched from the server" grep -q 'GET /ie_mode_v2.xml' "$BENCH_WORK/http.log"
 qtk_kill_pid "$http_pid"
 
 # ---- a v.1 list behind a file: URL
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "file:///Z:${BENCH_WORK}/companion_ie_mode_v1.xml"
+    "file:///Z:${BENCH_WORK}/ie_mode_v1.xml"
 ie_run v1
 ie_expect v1 https:tesk.qrn.example pass
 ie_expect v1 https:kessor.qrn.example fail
@@ -134,7 +135,7 @@ ie_reason_has v1 https:tesk.qrn.example 'v.1'
 
 # ---- a list that is not well-formed: undecided, with the reason
 qtk_reg_set "$EDGE" InternetExplorerIntegrationSiteList REG_SZ \
-    "$(qtk_windows_path "$BENCH_WORK/companion_ie_mode_broken.xml")"
+    "$(qtk_windows_path "$BENCH_WORK/ie_mode_broken.xml")"
 ie_run broken
 ie_all broken undecided
 ie_reason_has broken https:tesk.qrn.example 'not well-formed'
@@ -162,4 +163,4 @@ ie_run off
 ie_all off fail
 ie_reason_has off https:tesk.qrn.example '0 (None)'
 
-bench_finish
+finish

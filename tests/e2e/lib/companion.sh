@@ -1,22 +1,34 @@
 # shellcheck shell=bash
-# What the companion's end-to-end cases share, on top of the bench's lib/bench.sh. A case
-# script starts with
+# shellcheck disable=SC2034  # the COMPANION_* settings are for the case scripts
+# What the companion's end-to-end cases share, on top of lib/bench.sh. A case script
+# starts with
 #
-#   source "$(dirname "$0")/companion_lib.sh" "$@"
+#   source "$(dirname "$0")/../lib/companion.sh" "$@"
 #
-# and is called as: CASE.sh TKCHECK PROBE TEMPLATE WORKROOT NAME TKEXAMINE ACLPROBE KITDIR.
+# and is called with the bench's named arguments and these:
+#
+#   --tkexamine EXE  the companion
+#   --faults EXE     the same program with the writer's fault hook (TKEXAMINE_TEST_FAULT)
+#   --kit DIR        the kit as handed out (both programs and run-check.cmd)
+#   --schema FILE    docs/report.schema.json
+#   --version X.Y.Z  the project's version
+#
+# Its data (registry files, site lists, expected markers) is in ../companion.
 
-# shellcheck source=lib/bench.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/bench.sh" "$@"
+# shellcheck source=tests/e2e/lib/bench.sh
+source "$(dirname "${BASH_SOURCE[0]}")/bench.sh" "$@"
 
-COMPANION_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-COMPANION_EXE=$(realpath "${CASE_ARGS[0]:?tkexamine.exe}")
-COMPANION_ACL_PROBE=$(realpath "${CASE_ARGS[1]:?tkaclprobe.exe}")
-COMPANION_KIT=$(realpath -m "${CASE_ARGS[2]:?kit directory}")
-COMPANION_SCHEMA=$(realpath "${CASE_ARGS[3]:?report schema}")
-COMPANION_VERSION=${CASE_ARGS[4]:?version}
-# The same program with the writer's fault hook (TKEXAMINE_TEST_FAULT) compiled in.
-COMPANION_FAULTS_EXE=$(realpath "${CASE_ARGS[5]:?tkexamine_faults.exe}")
+bench_require tkexamine faults kit schema version
+COMPANION_DATA=$BENCH_DIR/companion
+COMPANION_EXE=$(realpath "$(bench_option tkexamine)")
+COMPANION_FAULTS_EXE=$(realpath "$(bench_option faults)")
+COMPANION_KIT=$(realpath -m "$(bench_option kit)")
+COMPANION_SCHEMA=$(realpath "$(bench_option schema)")
+COMPANION_VERSION=$(bench_option version)
+
+# How long one run of tkexamine may take before it counts as hung: far above its time on
+# a loaded machine (a few seconds quiet).
+COMPANION_HANG_S=300
 
 # companion_import REGFILE: a .reg file into the prefix's registry, in one process.
 companion_import() {
@@ -27,7 +39,7 @@ companion_import() {
 # companion_lock_key HIVE PATH: opening the key fails with "access denied" from now on.
 companion_lock_key() {
     local out
-    out=$(qtk_wine "$COMPANION_ACL_PROBE" lock-key "$1" "$2" 2>>"$BENCH_WORK/wine.log") ||
+    out=$(qtk_wine "$BENCH_PROBE" reg-deny "$1\\$2" 2>>"$BENCH_WORK/wine.log") ||
         qtk_die "cannot lock $1\\$2: $out"
 }
 
@@ -35,7 +47,7 @@ companion_lock_key() {
 # exit code.
 companion_examine() {
     COMPANION_STATUS=0
-    timeout 60 wine "$COMPANION_EXE" "$@" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
+    timeout "$COMPANION_HANG_S" wine "$COMPANION_EXE" "$@" >>"$BENCH_WORK/examine.log" 2>&1 </dev/null ||
         COMPANION_STATUS=$?
 }
 
@@ -46,14 +58,14 @@ companion_run() {
     shift
     COMPANION_STATUS=0
     qtk_wine --version >/dev/null
-    timeout 60 wine "$COMPANION_EXE" "$@" >"$name.out" 2>"$name.err" </dev/null ||
+    timeout "$COMPANION_HANG_S" wine "$COMPANION_EXE" "$@" >"$name.out" 2>"$name.err" </dev/null ||
         COMPANION_STATUS=$?
 }
 
 # companion_validate REPORT...: each report is valid against docs/report.schema.json and
 # its counts and exit code agree with its rows.
 companion_validate() {
-    python3 "$COMPANION_DIR/validate_report.py" "$COMPANION_SCHEMA" "$@" || bench_fail "report(s) not valid: $*"
+    python3 "$BENCH_DIR/lib/validate_report.py" "$COMPANION_SCHEMA" "$@" || fail "report(s) not valid: $*"
 }
 
 # companion_row REPORT ID FIELD: one field of one row ("-" when there is no such row).
@@ -99,11 +111,11 @@ for row in report["checks"]:
         wrong += 1
 print(f"{checked} marker rows, {wrong} disagree")
 PY
-    ) || bench_fail "cannot compare the report with the markers: $out"
-    if [[ $out == *" 0 disagree" ]]; then echo "ok: report and markers agree ($out)"; else bench_fail "$out"; fi
+    ) || fail "cannot compare the report with the markers: $out"
+    if [[ $out == *" 0 disagree" ]]; then echo "ok: report and markers agree ($out)"; else fail "$out"; fi
 }
 
-# The SIDs an access list (SDDL, as tkaclprobe shows it) lets write, other than the
+# The SIDs an access list (SDDL, as the probe shows it) lets write, other than the
 # current user's, SYSTEM's, Administrators' and the creator-owner placeholder.
 companion_foreign_writers() {
     local sddl=$1 user=$2
@@ -120,10 +132,10 @@ companion_foreign_writers() {
     done | sort -u | tr '\n' ' '
 }
 
-# companion_show_acl PATH OUT: tkaclprobe's view of PATH in OUT.
+# companion_show_acl PATH OUT: the probe's view of PATH's access list in OUT.
 companion_show_acl() {
-    qtk_wine "$COMPANION_ACL_PROBE" show "$1" >"$2" 2>>"$BENCH_WORK/wine.log" ||
-        bench_fail "cannot read the access list of $1: $(cat "$2")"
+    qtk_wine "$BENCH_PROBE" acl-show "$1" >"$2" 2>>"$BENCH_WORK/wine.log" ||
+        fail "cannot read the access list of $1: $(cat "$2")"
 }
 
 # Whether this prefix keeps an access list set on a file as it was set. Wine 8 does not:
@@ -131,7 +143,7 @@ companion_show_acl() {
 companion_keeps_file_lists() {
     local scratch='C:\acl-scratch.txt' list='(A;;FA;;;BA)(A;;0x1200a9;;;BU)'
     : >"$WINEPREFIX/drive_c/acl-scratch.txt"
-    qtk_wine "$COMPANION_ACL_PROBE" set "$scratch" "D:P$list" >>"$BENCH_WORK/wine.log" 2>&1 ||
+    qtk_wine "$BENCH_PROBE" acl-set "$scratch" "D:P$list" >>"$BENCH_WORK/wine.log" 2>&1 ||
         qtk_die "cannot set an access list on $scratch"
     companion_show_acl "$scratch" keeps-lists.tsv
     rm -f "$WINEPREFIX/drive_c/acl-scratch.txt"
@@ -148,18 +160,18 @@ companion_check_marker_list() {
     out=list-$file.tsv
     companion_show_acl "C:\\tmptk\\$file" "$out"
     sddl=$(bench_field "$out" sddl 2)
-    bench_expect "others who may write to $file ($sddl)" "$(companion_foreign_writers "$sddl" "$user")" ""
+    expect "others who may write to $file ($sddl)" "$(companion_foreign_writers "$sddl" "$user")" ""
     if ! companion_keeps_file_lists; then
         echo "note: this Wine keeps no access lists on files (it shows one made up from the" \
             "file's mode bits), so whether $file inherits the directory's list is not seen here"
         return 0
     fi
-    bench_expect "$file's list is open to inheritance (not protected)" "$(bench_field "$out" protected 2)" 0
+    expect "$file's list is open to inheritance (not protected)" "$(bench_field "$out" protected 2)" 0
     while IFS=';' read -r ace flags rights _ _ sid; do
         [[ $ace == '(A' && $flags == *OI* && $flags != *IO* ]] || continue
         grep -qF "(A;ID;$rights;;;$sid" <<<"$sddl" || missing+=("(A;$flags;$rights;;;$sid")
     done < <(grep -oE '\(A;[^;]*;[^;]*;[^;]*;[^;]*;[^)]*\)' <<<"$dir_sddl")
-    bench_expect "entries of the directory's list that $file does not inherit" "${missing[*]}" ""
+    expect "entries of the directory's list that $file does not inherit" "${missing[*]}" ""
 }
 
 # The version the prefix's Windows reports through its own `ver`, "6.1.7601".
@@ -175,19 +187,19 @@ companion_check_markers() {
         [[ $label == \#* || $label == label || -z $label ]] && continue
         file=$(qtk_tmptk_path "$marker")
         if [[ ! -f $file ]]; then
-            bench_fail "$marker was not written"
+            fail "$marker was not written"
             wrong=$((wrong + 1))
             continue
         fi
         bytes=$(od -An -c "$file" | tr -s ' \n' ' ')
         if [[ $(grep -c $'\r$' "$file") != 1 || $(wc -l <"$file") != 1 || $bytes != *'\r \n ' ]]; then
-            bench_fail "$marker is not one line ending in CR LF: $bytes"
+            fail "$marker is not one line ending in CR LF: $bytes"
             wrong=$((wrong + 1))
         fi
         first=$(head -n 1 "$file" | tr -d '\r')
         first=${first%%,*}
         if [[ $first != "$field" ]]; then
-            bench_fail "$marker starts with [$first], expected [$field]: $(tr -d '\r' <"$file")"
+            fail "$marker starts with [$first], expected [$field]: $(tr -d '\r' <"$file")"
             wrong=$((wrong + 1))
         fi
     done <"$expected"
@@ -200,7 +212,7 @@ companion_check_version_file() {
     local line want
     line=$(head -n 1 "$(qtk_tmptk_path outwinversion.txt)" | tr -d '\r')
     want="Version $(companion_system_version).4291"
-    bench_expect "the OS-version file" "$line" "$want"
+    expect "the OS-version file" "$line" "$want"
 }
 
 # companion_check_board EXPECTED NAME [started]: starts the diagnostic on what the
@@ -211,7 +223,7 @@ companion_check_board() {
     [[ ${3:-} == started ]] || qtk_start_program "$BENCH_EXE"
     if ! bench_probe "$name-shown.tsv" wait-shown 30000 dump colors; then
         [[ ${3:-} == started ]] || qtk_wait_program 5000 || true
-        bench_fail "the diagnostic showed no board after the $name examination" \
+        fail "the diagnostic showed no board after the $name examination" \
             "(exit status ${QTK_PROGRAM_STATUS:-none}: $(tail -n 3 "$BENCH_WORK/program.log" | tr '\n' ' '))"
         return 0
     fi
@@ -230,18 +242,18 @@ companion_check_board() {
         "$board" "$name-shown.tsv"; then
         echo "ok: the diagnostic paints $(basename "$expected") row by row"
     else
-        bench_fail "the board after $name differs from $(basename "$expected") (see above)"
+        fail "the board after $name differs from $(basename "$expected") (see above)"
     fi
     bench_probe "$name-closed.tsv" wait-shown 5000 close wait-gone 10000 || true
     if [[ ${3:-} != started ]]; then
-        qtk_wait_program 15000 || bench_fail "the diagnostic did not end after the close"
+        qtk_wait_program 15000 || fail "the diagnostic did not end after the close"
     fi
 }
 
 # The files one examination leaves: the OS-version file, the markers, the clean-up script.
 companion_written_files() {
     echo outwinversion.txt rundelay.bat
-    awk -F'\t' '$1 !~ /^#/ && $1 != "label" && NF >= 5 { print $2 }' "$COMPANION_DIR/companion_expected_a.tsv"
+    awk -F'\t' '$1 !~ /^#/ && $1 != "label" && NF >= 5 { print $2 }' "$COMPANION_DATA/expected_a.tsv"
 }
 
 companion_none_left() {
