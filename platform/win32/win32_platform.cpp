@@ -132,7 +132,10 @@ std::uint32_t Win32Launcher::Launch(const std::wstring& command_line, int show_s
     return process.dwProcessId;
 }
 
-std::wstring DescribeError(DWORD code, HMODULE module) {
+namespace {
+
+// The message text of code, from module first when one is given; empty when neither has one.
+std::wstring MessageText(DWORD code, HMODULE module) {
     wchar_t* buffer = nullptr;
     DWORD length = 0;
     if (module != nullptr) {
@@ -145,18 +148,27 @@ std::wstring DescribeError(DWORD code, HMODULE module) {
                                     FORMAT_MESSAGE_IGNORE_INSERTS,
                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     }
-    std::wstring text = length ? std::wstring(buffer, length) : L"Unknown error.";
+    std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return text;
 }
 
+}  // namespace
+
+std::wstring DescribeError(DWORD code, HMODULE module) {
+    const std::wstring text = MessageText(code, module);
+    return text.empty() ? L"Unknown error." : text;
+}
+
 std::wstring ErrorText(DWORD code, HMODULE module) {
-    std::wstring description = DescribeError(code, module);
+    std::wstring text = L"error " + std::to_wstring(code);
+    std::wstring description = MessageText(code, module);
     // A reason goes on after it; the sentence's own full stop would end it early.
     while (!description.empty() && description.back() == L'.') description.pop_back();
-    return L"error " + std::to_wstring(code) + L": " + description;
+    if (!description.empty()) text += L": " + description;
+    return text;
 }
 
 std::wstring HresultText(HRESULT result) {

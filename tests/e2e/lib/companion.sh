@@ -66,6 +66,36 @@ companion_run() {
 # its counts and exit code agree with its rows.
 companion_validate() {
     python3 "$BENCH_DIR/lib/validate_report.py" "$COMPANION_SCHEMA" "$@" || fail "report(s) not valid: $*"
+    local report
+    [[ ${COMPANION_CHECK_ROWS:-1} == 1 ]] || return 0
+    for report in "$@"; do companion_check_rows "$report"; done
+}
+
+# companion_check_rows REPORT: the report's rows (id, verdict, reason) are the ones recorded
+# in companion/rows/CASE.REPORT.tsv, so that a change in what a management system keys on
+# or reads shows up as a failure. The work directory and a local server's port, which
+# differ from run to run, are written as <work> and <port>. With QTK_UPDATE_ROWS=1 the
+# file is written instead.
+companion_check_rows() {
+    local expected rows
+    expected="$COMPANION_DATA/rows/$BENCH_CASE.$(basename "$1").tsv"
+    rows=$(python3 - "$1" "$(qtk_windows_path "$BENCH_WORK")" <<'PY'
+import json, re, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+work = sys.argv[2]
+for row in report["checks"]:
+    reason = row["reason"].replace(work, "<work>")
+    reason = re.sub(r"127\.0\.0\.1:[0-9]+", "127.0.0.1:<port>", reason)
+    print("\t".join([row["id"], row["verdict"], reason]))
+PY
+) || { fail "rows of $1 not readable"; return; }
+    if [[ ${QTK_UPDATE_ROWS:-} == 1 ]]; then
+        mkdir -p "$(dirname "$expected")" && printf '%s\n' "$rows" >"$expected"
+        return
+    fi
+    [[ -f $expected ]] || { fail "no recorded rows for $1 ($expected)"; return; }
+    expect "rows of $(basename "$1") against $(basename "$expected")" \
+        "$(diff "$expected" <(printf '%s\n' "$rows") && echo same)" same
 }
 
 # companion_row REPORT ID FIELD: one field of one row ("-" when there is no such row).
