@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/text.h"
 
 namespace qtk::companion {
@@ -25,18 +26,21 @@ enum class View { Native, Bits64, Bits32 };
 
 using KeyHandle = std::uintptr_t;
 
+// The Windows error numbers as the registry functions return them (LSTATUS, a LONG).
 namespace reg_error {
-inline constexpr long kSuccess = 0;
-inline constexpr long kFileNotFound = 2;
-inline constexpr long kPathNotFound = 3;
-inline constexpr long kAccessDenied = 5;
-inline constexpr long kInvalidHandle = 6;
-inline constexpr long kInvalidData = 13;  // the value has the type but not a size it can have
-inline constexpr long kMoreData = 234;
-inline constexpr long kKeyDeleted = 1018;
-inline constexpr long kUnsupportedType = 1630;  // the value exists with another type
+inline constexpr long kSuccess = win_error::kSuccess;
+inline constexpr long kFileNotFound = win_error::kFileNotFound;
+inline constexpr long kPathNotFound = win_error::kPathNotFound;
+inline constexpr long kAccessDenied = win_error::kAccessDenied;
+inline constexpr long kInvalidHandle = win_error::kInvalidHandle;
+// The value has the type but not a size it can have.
+inline constexpr long kInvalidData = win_error::kInvalidData;
+inline constexpr long kMoreData = win_error::kMoreData;
+inline constexpr long kKeyDeleted = win_error::kKeyDeleted;
+// The value exists with another type.
+inline constexpr long kUnsupportedType = win_error::kUnsupportedType;
 // ERROR_NO_SUCH_LOGON_SESSION: the user columns have nobody's settings to read.
-inline constexpr long kNoUserLoggedOn = 1312;
+inline constexpr long kNoUserLoggedOn = win_error::kNoSuchLogonSession;
 }  // namespace reg_error
 
 class RegistrySource {

@@ -50,7 +50,7 @@ public:
     virtual bool HiveLoaded(const std::wstring& sid) = 0;
 };
 
-inline constexpr long kErrorNoToken = 1008;
+inline constexpr long kErrorNoToken = win_error::kNoToken;
 
 // The examined user, and when there is nobody to examine, why (for every user row).
 struct UserChoice {

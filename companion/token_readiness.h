@@ -165,7 +165,7 @@ inline constexpr std::uint32_t kStateInUse = 0x0100;
 inline constexpr std::uint32_t kStateMute = 0x0200;
 }  // namespace scard
 
-inline constexpr std::uint32_t kServiceDoesNotExist = 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+inline constexpr std::uint32_t kServiceDoesNotExist = win_error::kServiceDoesNotExist;
 inline constexpr std::int64_t kExpiryWarningDays = 30;
 
 inline constexpr std::string_view kClientAuthOid = "1.3.6.1.5.5.7.3.2";

@@ -16,8 +16,15 @@ inline constexpr std::uint32_t kPathNotFound = 3;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kHandleEof = 38;  // "Reached the end of the file."
+inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kInvalidData = 13;
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kMoreData = 234;
+inline constexpr std::uint32_t kNoToken = 1008;  // ERROR_NO_TOKEN
+inline constexpr std::uint32_t kKeyDeleted = 1018;
+inline constexpr std::uint32_t kServiceDoesNotExist = 1060;
+inline constexpr std::uint32_t kNoSuchLogonSession = 1312;
+inline constexpr std::uint32_t kUnsupportedType = 1630;
 }  // namespace win_error
 
 // The one failure type of the program. It carries what a support person needs to act:
