@@ -5,6 +5,9 @@
 namespace qtk::companion {
 namespace {
 
+// The Site to Zone Assignment List policy's switch, beside its list.
+constexpr std::wstring_view kZoneMapSwitch = L"ListBox_Support_ZoneMapKey";
+
 SitePattern RowPattern(const TrustedSite& site) {
     return SitePattern{site.wildcard, FoldCase(site.host)};
 }
@@ -90,13 +93,38 @@ TrustedSiteExaminer::TrustedSiteExaminer(RegistrySource& registry)
       machine_only_(ReadMachineOnlyRule(registry)),
       machine_policy_(LoadPolicyList(registry, Hive::LocalMachine)),
       user_policy_(LoadPolicyList(registry, Hive::CurrentUser)),
-      machine_list_(LoadOwnList(registry, Hive::LocalMachine)),
-      user_list_(LoadOwnList(registry, Hive::CurrentUser)) {}
+      server_(ReadIsServer(registry)),
+      machine_list_(LoadOwnList(registry, Hive::LocalMachine, server_)),
+      user_list_(LoadOwnList(registry, Hive::CurrentUser, server_)) {}
+
+DwordRead ReadIsServer(RegistrySource& registry) {
+    const KeyPlace place{Hive::LocalMachine, View::Bits64,
+                         L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions"};
+    OpenedKey key;
+    const long opened = key.Open(registry, place);
+    // Every Windows has the key; without it nothing says this is a server.
+    if (opened == reg_error::kFileNotFound || opened == reg_error::kPathNotFound) return {0u, {}};
+    if (opened != reg_error::kSuccess) return {std::nullopt, CannotLook(opened, place)};
+    std::wstring type;
+    const long read = registry.ReadString(key.Handle(), L"ProductType", &type);
+    if (read == reg_error::kFileNotFound) return {0u, {}};
+    if (read != reg_error::kSuccess) return {std::nullopt, CannotLook(read, place, L"ProductType")};
+    // "WinNT" is a workstation; "ServerNT" a server, "LanmanNT" a domain controller.
+    return {SameName(Trim(type), L"WinNT") ? 0u : 1u, {}};
+}
 
 TrustedSiteExaminer::PolicyList TrustedSiteExaminer::LoadPolicyList(RegistrySource& registry,
                                                                     Hive hive) {
     PolicyList list;
     list.place = InternetSettingsPlace(hive, true, L"ZoneMapKey");
+    const DwordRead enabled =
+        ReadOptionalDword(registry, InternetSettingsPlace(hive, true), kZoneMapSwitch);
+    if (enabled.unreadable) {
+        list.unreadable = enabled.unreadable;
+        return list;
+    }
+    list.in_force = enabled.value == 1u;
+    if (!list.in_force) return list;
     OpenedKey key;
     const long opened = key.Open(registry, list.place);
     if (opened == reg_error::kFileNotFound || opened == reg_error::kPathNotFound) return list;
@@ -110,7 +138,6 @@ TrustedSiteExaminer::PolicyList TrustedSiteExaminer::LoadPolicyList(RegistrySour
         list.unreadable = CannotLook(listed, list.place);
         return list;
     }
-    list.value_count = names.size();
     for (const std::wstring& name : names) {
         std::optional<SiteName> site = ParseSiteName(name);
         if (!site) continue;
@@ -135,14 +162,21 @@ TrustedSiteExaminer::PolicyList TrustedSiteExaminer::LoadPolicyList(RegistrySour
 }
 
 TrustedSiteExaminer::OwnList TrustedSiteExaminer::LoadOwnList(RegistrySource& registry,
-                                                              Hive hive) {
+                                                              Hive hive, const DwordRead& server) {
     OwnList list;
+    list.place = InternetSettingsPlace(hive, false, L"ZoneMap\\Domains");
     const DwordRead harden =
         ReadOptionalDword(registry, InternetSettingsPlace(hive, false, L"ZoneMap"), L"IEHarden");
-    list.unreadable = harden.unreadable;
-    list.place = InternetSettingsPlace(hive, false,
-                                       harden.value == 1u ? L"ZoneMap\\EscDomains"
-                                                          : L"ZoneMap\\Domains");
+    if (harden.value != 1u) {
+        list.unreadable = harden.unreadable;
+        return list;
+    }
+    // IEHarden means something only where Enhanced Security Configuration exists.
+    if (server.unreadable) {
+        list.unreadable = server.unreadable;
+    } else if (server.value == 1u) {
+        list.place = InternetSettingsPlace(hive, false, L"ZoneMap\\EscDomains");
+    }
     return list;
 }
 
@@ -204,7 +238,7 @@ Finding TrustedSiteExaminer::FromOwnList(const TrustedSite& site, const OwnList&
 Finding TrustedSiteExaminer::ExamineHive(const TrustedSite& site, Hive hive) {
     const PolicyList& policy = hive == Hive::LocalMachine ? machine_policy_ : user_policy_;
     if (policy.unreadable) return *policy.unreadable;
-    if (policy.value_count > 0) return FromPolicy(site, policy);
+    if (policy.in_force) return FromPolicy(site, policy);
     return FromOwnList(site, hive == Hive::LocalMachine ? machine_list_ : user_list_);
 }
 
@@ -217,7 +251,7 @@ Finding TrustedSiteExaminer::Examine(const TrustedSite& site, Hive scope) {
         return finding;
     }
     if (machine_policy_.unreadable) return *machine_policy_.unreadable;
-    if (machine_policy_.value_count > 0) return FromPolicy(site, machine_policy_);
+    if (machine_policy_.in_force) return FromPolicy(site, machine_policy_);
     return ExamineHive(site, Hive::CurrentUser);
 }
 

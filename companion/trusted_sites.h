@@ -3,12 +3,20 @@
 // Where the answer comes from, for one scope, first rule that applies:
 // - user scope, with the machine policy "Security_HKLM_only" at 1: the machine's answer,
 //   because the browser then ignores every user's own settings;
-// - a Group Policy site list (the values under ...\Internet Settings\ZoneMapKey, named
-//   like "https://tesk.qrn.example" with data "2"): when such a list holds any value, it
-//   replaces the scope's own list, so only it decides. The machine's policy list comes
-//   before the user's and also decides for the user;
+// - the Group Policy "Site to Zone Assignment List" (IZ_Zonemaps in inetres.admx), when it
+//   is in force: its administrative template writes the switch ListBox_Support_ZoneMapKey
+//   (REG_DWORD, 1 enabled, 0 disabled) under Software\Policies\...\Internet Settings and
+//   the list as the values under ...\Internet Settings\ZoneMapKey, named like
+//   "https://tesk.qrn.example" with data "2". The switch at 1 decides that the list is in
+//   force, and then it replaces the scope's own list, so only it decides (an empty list
+//   included); values under ZoneMapKey without the switch, or with it at 0, are no policy
+//   in force and leave the own list deciding. The machine's policy list comes before the
+//   user's and also decides for the user;
 // - the scope's own list under ...\Internet Settings\ZoneMap\Domains, or EscDomains when
 //   Enhanced Security Configuration is on for that scope (value IEHarden = 1 on ZoneMap).
+//   Enhanced Security Configuration is a Windows Server feature: on a workstation
+//   (ProductType "WinNT" under HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions, the
+//   registry form of VER_NT_WORKSTATION) IEHarden is ignored and Domains decides.
 //   The user column reads only HKCU and the machine column only HKLM, so the board shows
 //   where a site was set up, even though a browser would also fall back from one to the
 //   other.
@@ -36,6 +44,14 @@
 //   https://learn.microsoft.com/en-us/troubleshoot/developer/browsers/security-privacy/ie-security-zones-registry-entries
 //   (Domains and EscDomains, sub-domains as keys below their domain, the DWORD named
 //   after the protocol holding the zone; Security_HKLM_only);
+// - "Policy CSP - InternetExplorer", AllowSiteToZoneAssignmentList: ADMX IZ_Zonemaps in
+//   inetres.admx, registry key Software\Policies\Microsoft\Windows\CurrentVersion\Internet
+//   Settings, value ListBox_Support_ZoneMapKey,
+//   https://learn.microsoft.com/en-us/windows/client-management/mdm/policy-csp-internetexplorer#allowsitetozoneassignmentlist;
+// - "Microsoft-Windows-IE-ESC" and its TrustedSites setting ("available only for Windows
+//   Server"), https://learn.microsoft.com/en-us/previous-versions/windows/it-pro/windows-vista/cc765960(v=ws.10),
+//   and "OSVERSIONINFOEXW structure" (wProductType VER_NT_WORKSTATION, VER_NT_SERVER,
+//   VER_NT_DOMAIN_CONTROLLER), https://learn.microsoft.com/en-us/windows/win32/api/winnt/ns-winnt-osversioninfoexw;
 // - "Adding Sites to the Enhanced Security Configuration Zones",
 //   https://learn.microsoft.com/en-us/previous-versions/windows/internet-explorer/ie-developer/platform-apis/ms537181(v=vs.85)
 //   (EscDomains takes the same entries when Enhanced Security Configuration is on);
@@ -81,7 +97,7 @@ private:
     struct PolicyList {
         KeyPlace place;
         std::optional<Finding> unreadable;
-        std::size_t value_count = 0;  // every value, named like a site or not
+        bool in_force = false;  // the policy's switch is on
         std::vector<PolicyEntry> entries;
         // The entries naming each pattern ("*.qrn.example", "tesk.qrn.example"), in list
         // order: built in the one pass that reads the list, so a row looks up its few
@@ -97,7 +113,7 @@ private:
     // that the user scope defers to.
     Finding ExamineHive(const TrustedSite& site, Hive hive);
     static PolicyList LoadPolicyList(RegistrySource& registry, Hive hive);
-    static OwnList LoadOwnList(RegistrySource& registry, Hive hive);
+    static OwnList LoadOwnList(RegistrySource& registry, Hive hive, const DwordRead& server);
     Finding FromPolicy(const TrustedSite& site, const PolicyList& list);
     Finding FromOwnList(const TrustedSite& site, const OwnList& list);
 
@@ -105,9 +121,14 @@ private:
     MachineOnlyRule machine_only_;
     PolicyList machine_policy_;
     PolicyList user_policy_;
+    DwordRead server_;  // whether Enhanced Security Configuration can exist here
     OwnList machine_list_;
     OwnList user_list_;
 };
+
+// Whether this Windows is a server, where Enhanced Security Configuration exists: the value
+// is 1 for a server or domain controller, 0 for a workstation.
+DwordRead ReadIsServer(RegistrySource& registry);
 
 // Where an entry for the pattern may stand under Domains (or EscDomains), relative to
 // it, in the order they are consulted.

@@ -110,6 +110,7 @@ TEST(MarkerLines, HostileRegistryValuesGiveBoundedCannotLookOrFail) {
     } cases[] = {
         {"a megabyte of policy data for a site",
          [&](auto& r) {
+             r.SetDword(Hive::CurrentUser, View::Native, policy, L"ListBox_Support_ZoneMapKey", 1);
              r.SetString(Hive::CurrentUser, View::Native, policy + L"\\ZoneMapKey",
                          L"https://tesk.qrn.example", std::wstring(1 << 20, L'9') + L"x");
          },

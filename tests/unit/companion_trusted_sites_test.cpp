@@ -51,8 +51,16 @@ void Own(FakeRegistrySource& r, Hive hive, const std::wstring& key, const std::w
     r.SetDword(hive, View::Native, base + L"\\" + key, name, zone);
 }
 
+// As Group Policy writes the Site to Zone Assignment List when it is enabled: the switch
+// beside the list, and one value per site.
 void Policy(FakeRegistrySource& r, Hive hive, const std::wstring& name, const std::wstring& zone) {
+    r.SetDword(hive, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
     r.SetString(hive, View::Native, kZoneMapKey, name, zone);
+}
+
+void Server(FakeRegistrySource& r, const wchar_t* product_type) {
+    r.SetString(kMachine, View::Native, L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
+                L"ProductType", product_type);
 }
 
 struct Case {
@@ -186,12 +194,14 @@ INSTANTIATE_TEST_SUITE_P(OwnList, TrustedSiteCase, ::testing::ValuesIn(kOwnListC
 const Case kEscCases[] = {
     {"enhanced security reads EscDomains",
      [](auto& r) {
+         Server(r, L"ServerNT");
          r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2, kEscDomains);
      },
      kTesk, kUser, RowVerdict::Pass, L"EscDomains"},
     {"enhanced security ignores Domains",
      [](auto& r) {
+         Server(r, L"ServerNT");
          r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
@@ -201,6 +211,7 @@ const Case kEscCases[] = {
      kUser, RowVerdict::Fail},
     {"enhanced security is per scope",
      [](auto& r) {
+         Server(r, L"ServerNT");
          r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
@@ -208,10 +219,40 @@ const Case kEscCases[] = {
      kTesk, kUser, RowVerdict::Pass},
     {"machine under enhanced security",
      [](auto& r) {
+         Server(r, L"LanmanNT");
          r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
          Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
      },
      kTesk, kMachine, RowVerdict::Pass},
+    // Enhanced Security Configuration exists on Windows Server only: a workstation's
+    // IEHarden (left by an image or a tool) changes nothing, and Domains decides.
+    {"a workstation has no enhanced security: Domains decides",
+     [](auto& r) {
+         Server(r, L"WinNT");
+         r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Pass, L"\\Domains\\"},
+    {"a workstation's EscDomains is no list in force",
+     [](auto& r) {
+         Server(r, L"WinNT");
+         r.SetDword(kMachine, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kMachine, L"qrn.example\\tesk", L"https", 2, kEscDomains);
+     },
+     kTesk, kMachine, RowVerdict::Fail},
+    {"without a product type nothing says it is a server",
+     [](auto& r) {
+         r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Pass},
+    {"a product type that may not be read leaves enhanced security open",
+     [](auto& r) {
+         r.DenyOpen(kMachine, View::Native, L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
+         r.SetDword(kUser, View::Native, kZoneMap, L"IEHarden", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Undecided, L"ProductOptions"},
 };
 INSTANTIATE_TEST_SUITE_P(EnhancedSecurity, TrustedSiteCase, ::testing::ValuesIn(kEscCases));
 
@@ -272,11 +313,15 @@ const Case kPolicyCases[] = {
      [](auto& r) { Policy(r, kUser, L"https://tesk.qrn.example", L"two"); }, kTesk, kUser,
      RowVerdict::Fail, L"no zone number"},
     {"policy data as a DWORD",
-     [](auto& r) { r.SetDword(kUser, View::Native, kZoneMapKey, L"https://tesk.qrn.example", 2); },
+     [](auto& r) {
+         r.SetDword(kUser, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
+         r.SetDword(kUser, View::Native, kZoneMapKey, L"https://tesk.qrn.example", 2);
+     },
      kTesk, kUser, RowVerdict::Pass},
     {"a policy key that may not be opened",
      [](auto& r) {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+         r.SetDword(kUser, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
          r.DenyOpen(kUser, View::Native, kZoneMapKey);
      },
      kTesk, kUser, RowVerdict::Undecided},
@@ -292,6 +337,32 @@ const Case kPolicyCases[] = {
          Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
      },
      kTesk, kUser, RowVerdict::Pass},
+    // The administrative template's switch, not the list's values, says the policy is in
+    // force ("Site to Zone Assignment List", ListBox_Support_ZoneMapKey).
+    {"a list without its switch is no policy in force",
+     [](auto& r) {
+         r.SetString(kUser, View::Native, kZoneMapKey, L"https://tesk.qrn.example", L"4");
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Pass, L"ZoneMap\\Domains"},
+    {"a list with its switch at 0 (disabled) is no policy in force",
+     [](auto& r) {
+         r.SetDword(kMachine, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 0);
+         r.SetString(kMachine, View::Native, kZoneMapKey, L"https://tesk.qrn.example", L"2");
+     },
+     kTesk, kMachine, RowVerdict::Fail, L"nothing under"},
+    {"the switch on with an empty list replaces the own list",
+     [](auto& r) {
+         r.SetDword(kUser, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Fail, L"policy site list"},
+    {"a switch that may not be read leaves the row open",
+     [](auto& r) {
+         r.SetDwordOfSize(kUser, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 2);
+         Own(r, kUser, L"qrn.example\\tesk", L"https", 2);
+     },
+     kTesk, kUser, RowVerdict::Undecided, L"ListBox_Support_ZoneMapKey"},
     {"the machine policy decides for the user too",
      [](auto& r) { Policy(r, kMachine, L"https://*.qrn.example", L"2"); }, kTesk, kUser,
      RowVerdict::Pass},
@@ -402,7 +473,10 @@ TEST(ZoneMapShapes, EachShapeCoversWhatTheBrowserDocuments) {
         for (const ShapeCase& c : cases) {
             SCOPED_TRACE(std::string(place.label) + ": " + c.label);
             FakeRegistrySource registry;
-            if (place.enhanced) registry.SetDword(place.hive, View::Native, kZoneMap, L"IEHarden", 1);
+            if (place.enhanced) {
+                Server(registry, L"ServerNT");
+                registry.SetDword(place.hive, View::Native, kZoneMap, L"IEHarden", 1);
+            }
             for (const auto& [key, name] : c.entries) {
                 const std::wstring path = (place.enhanced ? kEscDomains : kDomains) + L"\\" + key;
                 if (name.empty()) {
