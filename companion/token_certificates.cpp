@@ -147,8 +147,13 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
     AddDetail(row, "client_authentication", client_auth ? L"yes" : L"no");
     if (!client_auth) faults.push_back(L"not usable for Client Authentication");
 
-    const bool partial = (chain.trust_status & chain::kPartialChain) != 0 ||
-                         chain.policy_error == chain::kChaining;
+    // A partial chain's policy error is CERT_E_CHAINING or, as the chain ends short of a
+    // root, CERT_E_UNTRUSTEDROOT; any other error (a bad signature, a revoked issuer) is a
+    // fault of the part that was found.
+    const bool partial =
+        chain.policy_error == chain::kChaining ||
+        ((chain.trust_status & chain::kPartialChain) != 0 &&
+         (chain.policy_error == 0 || chain.policy_error == chain::kUntrustedRoot));
     if (chain.build_error != 0) {
         undecided = true;
         notes.push_back(Cat({L"its chain could not be built (Windows error ",
@@ -162,9 +167,10 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
             {L"its chain cannot be completed from this machine's stores (",
              (chain.trust_status & chain::kPartialChain) ? L"CERT_TRUST_IS_PARTIAL_CHAIN"
                                                          : L"CERT_E_CHAINING",
-             L"): the issuer ", chain.last_issuer.empty() ? L"of its last certificate" : chain.last_issuer,
-             L" is not here; Windows fetches it when the certificate is used, so whether it "
-             L"reaches a trusted root cannot be told"}));
+             L"): the issuer ",
+             chain.last_issuer.empty() ? L"of its last certificate" : chain.last_issuer,
+             L" is in none of them; Windows fetches a missing issuer when the certificate is "
+             L"used, so whether it reaches a trusted root cannot be told here"}));
         AddDetail(row, "chain", L"partial");
         AddDetail(row, "trust_status", Hex32(chain.trust_status));
         if (!chain.last_issuer.empty()) AddDetail(row, "missing_issuer", chain.last_issuer);

@@ -115,7 +115,7 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     for (const ReaderFacts& reader : survey.readers) {
         std::string id = RowId(kTokenGroup, RowScope::Machine, {L"reader", reader.name}, IdText::Name);
         // Two names that differ only in punctuation would share an id.
-        for (int n = 2; !ids.insert(id).second; ++n) id += "_" + std::to_string(n);
+        for (int n = 2; !ids.insert(id).second; ++n) id.append(1, '_').append(std::to_string(n));
         CheckResult row = TokenRow(std::move(id), RowScope::Machine, reader.name);
         row.place = L"winscard SCardGetStatusChangeW";
         const std::uint32_t state = reader.event_state;

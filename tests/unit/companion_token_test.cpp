@@ -434,7 +434,13 @@ TEST(TokenCertificates, UsableForSigningIn) {
              v.trust_status = chain::kPartialChain | chain::kUntrustedRootStatus;
              v.last_issuer = L"CN=QRN Issuing CA";
          },
-         RowVerdict::Undecided, L"the issuer CN=QRN Issuing CA is not here", false},
+         RowVerdict::Undecided, L"the issuer CN=QRN Issuing CA is in none of them", false},
+        {"a bad signature in the part of a partial chain that was found",
+         [](auto&, auto& v) {
+             v.policy_error = 0x80096004;
+             v.trust_status = chain::kPartialChain | 0x8;
+         },
+         RowVerdict::Fail, L"TRUST_E_CERT_SIGNATURE", false},
         {"a fault beats a partial chain",
          [](auto& c, auto& v) {
              c.not_after = kNow - kDay;
