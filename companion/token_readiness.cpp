@@ -134,8 +134,10 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         Cat({std::to_wstring(on_token.size()), L" certificate(s) with a key on a token"});
     rows.push_back(std::move(store));
     const std::int64_t now = system.Now();
+    const LogonPolicy policy = ReadLogonPolicy(registry);
     for (const CertificateFacts* certificate : on_token) {
-        rows.push_back(JudgeCertificate(*certificate, system.VerifyChain(*certificate), now));
+        rows.push_back(
+            JudgeCertificate(*certificate, system.VerifyChain(*certificate), now, policy));
     }
     return rows;
 }

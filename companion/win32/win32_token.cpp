@@ -11,13 +11,21 @@
 namespace qtk::companion::win32 {
 namespace {
 
-// SERVICE_TRIGGER_INFO as winsvc.h documents it; only the count is read, and older
-// MinGW headers lack the type.
+// SERVICE_TRIGGER_INFO and SERVICE_TRIGGER as winsvc.h documents them; older MinGW
+// headers lack the types.
+struct Trigger {
+    DWORD type;
+    DWORD action;
+    GUID* subtype;
+    DWORD data_items;
+    void* data;
+};
 struct TriggerInfo {
     DWORD count;
-    void* triggers;
+    Trigger* triggers;
     BYTE* reserved;
 };
+constexpr DWORD kTriggerActionStart = 1;  // SERVICE_TRIGGER_ACTION_SERVICE_START
 constexpr DWORD kConfigTriggerInfo = 8;       // SERVICE_CONFIG_TRIGGER_INFO
 constexpr DWORD kConfigDelayedAutoStart = 3;  // SERVICE_CONFIG_DELAYED_AUTO_START_INFO
 
@@ -112,8 +120,12 @@ ServiceFacts QueryOpened(SC_HANDLE service, std::wstring name) {
                 ->fDelayedAutostart != FALSE;
     }
     const std::vector<BYTE> triggers = QueryConfig2(service, kConfigTriggerInfo);
+    // A trigger may as well stop the service; only one that starts it makes it start.
     if (triggers.size() >= sizeof(TriggerInfo)) {
-        facts.trigger_start = reinterpret_cast<const TriggerInfo*>(triggers.data())->count > 0;
+        const auto* info = reinterpret_cast<const TriggerInfo*>(triggers.data());
+        for (DWORD i = 0; info->triggers != nullptr && i < info->count; ++i) {
+            if (info->triggers[i].action == kTriggerActionStart) facts.trigger_start = true;
+        }
     }
     return facts;
 }
@@ -430,6 +442,17 @@ ChainVerdict Win32TokenSystem::VerifyChain(const CertificateFacts& certificate) 
         return verdict;
     }
     verdict.trust_status = chain->TrustStatus.dwErrorStatus;
+    // Where the chain stops: the issuer its last certificate names is the one missing
+    // from the stores when the chain is partial.
+    if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
+        const PCERT_SIMPLE_CHAIN simple = chain->rgpChain[0];
+        const PCCERT_CONTEXT last = simple->rgpElement[simple->cElement - 1]->pCertContext;
+        wchar_t name[1024];
+        if (c.name_to_string(X509_ASN_ENCODING, &last->pCertInfo->Issuer, CERT_X500_NAME_STR,
+                             name, 1024) > 1) {
+            verdict.last_issuer = name;
+        }
+    }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
