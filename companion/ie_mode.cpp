@@ -168,9 +168,12 @@ std::pair<RowVerdict, std::wstring> FromList(const TrustedSite& site, const Site
     std::wstring others;
     std::wstring neutral;
     for (const auto& [host, decision] : domain.exceptions) {
-        std::wstring& text = domain.any_host.ie_mode && decision.neutral ? neutral : others;
-        if (!text.empty()) text += L"; ";
-        text += host + L" (" + Because(decision) + L")";
+        if (domain.any_host.ie_mode && decision.neutral) {
+            neutral += (neutral.empty() ? L"" : L", ") + host;
+            continue;
+        }
+        if (!others.empty()) others += L"; ";
+        others += host + L" (" + Because(decision) + L")";
     }
     if (domain.any_host.ie_mode) {
         std::wstring reason = L"the hosts of " + caption + L" open in IE mode (" +
@@ -181,8 +184,9 @@ std::pair<RowVerdict, std::wstring> FromList(const TrustedSite& site, const Site
                                           Because(domain.any_host) + L")"};
         }
         // Sign-on servers are meant to be neutral, so that IE-mode pages can authenticate.
-        return {RowVerdict::Pass, reason + L"; the neutral sites " + neutral +
-                                      L" stay in IE mode when reached from them"};
+        return {RowVerdict::Pass,
+                reason + L"; neutral below it, as Microsoft advises for sign-on servers, and "
+                         L"so kept in IE mode when reached from its pages: " + neutral};
     }
     std::wstring reason = domain.any_host.listed
                               ? L"the hosts of " + caption + L" do not open in IE mode (" +
@@ -362,8 +366,10 @@ std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher
         auto [verdict, reason] = FromList(site, list, &deciding);
         if (v1 && verdict == RowVerdict::Pass) {
             verdict = RowVerdict::Fail;
-            reason = L"only a schema v.1 list sends it to IE11, and IE mode does not support "
-                     L"v.1 lists (convert the list to v.2): " + reason;
+            reason = (site.wildcard ? L"the hosts of " + SiteCaption(site) + L" are"
+                                    : SiteCaption(site) + L" is") +
+                     L" sent to IE11 only by a schema v.1 list (" + Because(deciding) +
+                     L"), and IE mode does not support v.1 lists: convert the list to v.2";
         } else if (v1 && deciding.listed) {
             reason += L"; the list uses schema v.1, which IE mode does not support";
         }
