@@ -52,8 +52,10 @@
 //    https://learn.microsoft.com/en-us/deployedge/edge-ie-mode-sitelist
 // 6. Schema v.1 lists (<rules>) are not supported for IE mode integration: a site that only
 //    such a list sends to IE11 fails with that reason, so that a person converts the list.
-//    Source: "Configure IE mode policies" (v.1 schema not supported for IE mode),
+//    Sources: "Configure IE mode policies" (v.1 schema not supported for IE mode),
 //    https://learn.microsoft.com/en-us/deployedge/edge-ie-mode-policies;
+//    "Enterprise site configuration strategy",
+//    https://learn.microsoft.com/en-us/deployedge/edge-ie-mode-sitelist;
 //    "Enterprise Mode schema v.2 guidance",
 //    https://learn.microsoft.com/en-us/internet-explorer/ie11-deploy-guide/enterprise-mode-schema-version-2-guidance
 //
