@@ -224,18 +224,19 @@ INSTANTIATE_TEST_SUITE_P(Lists, IeModeCase, ::testing::ValuesIn(kListCases));
 // desktop application was retired in June 2022, NeedIE gives IE mode as well.
 const Case kLevelCases[] = {
     {"2 (NeedIE) opens IE mode since June 2022",
-     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 2); ListAt(r, kMachine, L"C:\\sites.xml"); },
+     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 2); ListAt(r, kMachine, L"C:\\l.xml"); },
      kPass, kPass, kPass},
     {"2 (NeedIE) from the user",
-     [](auto& r, auto&, auto&, auto&) { Level(r, kUser, 2); ListAt(r, kUser, L"C:\\sites.xml"); },
+     [](auto& r, auto&, auto&, auto&) { Level(r, kUser, 2); ListAt(r, kUser, L"C:\\l.xml"); },
      kPass, kPass, kPass},
     {"a value the policy does not define",
-     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 3); ListAt(r, kMachine, L"C:\\sites.xml"); },
+     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 3); ListAt(r, kMachine, L"C:\\l.xml"); },
      kFail, kFail, kFail, L"is 3"},
 };
 INSTANTIATE_TEST_SUITE_P(IntegrationLevel, IeModeCase, ::testing::ValuesIn(kLevelCases));
 
-void CloudList(FakeRegistrySource& r, Hive hive, const std::wstring& id) {
+void CloudList(FakeRegistrySource& r, Hive hive,
+               const std::wstring& id = L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21") {
     r.SetString(hive, View::Native, kEdge, L"InternetExplorerIntegrationCloudSiteList", id);
 }
 
@@ -243,34 +244,19 @@ void CloudList(FakeRegistrySource& r, Hive hive, const std::wstring& id) {
 // cannot be read from the workstation, so nothing is decided from a local list.
 const Case kCloudCases[] = {
     {"the machine's cloud list overrides a local list that would pass",
-     [](auto& r, auto&, auto&, auto&) {
-         OnWithList(r);
-         CloudList(r, kMachine, L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21");
-     },
+     [](auto& r, auto&, auto&, auto&) { OnWithList(r); CloudList(r, kMachine); },
      kOpen, kOpen, kOpen, L"InternetExplorerIntegrationCloudSiteList"},
     {"the user's cloud list overrides the machine's local list",
-     [](auto& r, auto&, auto&, auto&) {
-         OnWithList(r);
-         CloudList(r, kUser, L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21");
-     },
+     [](auto& r, auto&, auto&, auto&) { OnWithList(r); CloudList(r, kUser); },
      kOpen, kOpen, kOpen, L"InternetExplorerIntegrationCloudSiteList"},
     {"a cloud list with no local list is undecided, not a fail",
-     [](auto& r, auto&, auto&, auto&) {
-         Level(r, kMachine, 1);
-         CloudList(r, kMachine, L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21");
-     },
+     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 1); CloudList(r, kMachine); },
      kOpen, kOpen, kOpen, L"cannot be read here"},
     {"an empty cloud value configures nothing",
-     [](auto& r, auto&, auto&, auto&) {
-         OnWithList(r);
-         CloudList(r, kMachine, L" ");
-     },
+     [](auto& r, auto&, auto&, auto&) { OnWithList(r); CloudList(r, kMachine, L" "); },
      kPass, kPass, kPass},
     {"a cloud list does not switch IE mode on",
-     [](auto& r, auto&, auto&, auto&) {
-         Level(r, kMachine, 0);
-         CloudList(r, kMachine, L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21");
-     },
+     [](auto& r, auto&, auto&, auto&) { Level(r, kMachine, 0); CloudList(r, kMachine); },
      kFail, kFail, kFail, L"0 (None)"},
 };
 INSTANTIATE_TEST_SUITE_P(CloudSiteList, IeModeCase, ::testing::ValuesIn(kCloudCases));
@@ -413,7 +399,7 @@ const Case kFeatureCases[] = {
     {"feature removed, a cloud list set",
      [](auto& r, auto&, auto&, auto& f) {
          OnWithList(r);
-         CloudList(r, kMachine, L"3f0c1b4e-8c1a-4c55-9d2e-7d1c0a9e5b21");
+         CloudList(r, kMachine);
          f.result.state = Ie11State::Removed;
      },
      kFail, kFail, kFail, L"removed"},
@@ -421,8 +407,8 @@ const Case kFeatureCases[] = {
      [](auto& r, auto&, auto& p, auto& f) {
          OnWithList(r);
          p.result.list = V2List({{L"qrn.example", L"IE11"}});
-         f.result = Ie11Feature{Ie11State::Unknown, L"C:\\Program Files\\Internet Explorer\\iexplore.exe",
-                                L"error 5: Access is denied."};
+         f.result.state = Ie11State::Unknown;
+         f.result.problem = L"error 5: Access is denied.";
      },
      kOpen, kOpen, kFail, L"Access is denied"},
 };
@@ -448,7 +434,8 @@ TEST(Ie11Program, FromTheLookForTheProgram) {
                                                 c.error, c.is_folder, L"error text");
         EXPECT_EQ(feature.state, c.state);
         EXPECT_EQ(feature.program, L"C:\\PF\\Internet Explorer\\iexplore.exe");
-        EXPECT_EQ(feature.problem.empty(), c.state != Ie11State::Unknown) << Narrow(feature.problem);
+        EXPECT_EQ(feature.problem.empty(), c.state != Ie11State::Unknown)
+            << Narrow(feature.problem);
     }
 }
 
