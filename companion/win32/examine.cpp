@@ -15,6 +15,7 @@
 #include "companion/run_context.h"
 #include "companion/summary.h"
 #include "companion/token_readiness.h"
+#include "companion/win32/ie11_feature.h"
 #include "companion/win32/secure_directory.h"
 #include "companion/win32/site_list_fetch.h"
 #include "companion/win32/win32_console.h"
@@ -109,11 +110,13 @@ Examined Examine(const Options& options, RunFacts& facts) {
     Win32ZoneMapper zones;
     Win32SiteListFetcher fetcher;
     XmlLiteSiteListParser parser;
+    Win32Ie11Feature ie11;
     Win32TokenSystem token;
     ExaminationSeams seams{&zones, nullptr, nullptr, nullptr};
     if (!Skipped(options, kIeModeGroup)) {
         seams.fetcher = &fetcher;
         seams.parser = &parser;
+        seams.ie11 = &ie11;
     }
     if (!Skipped(options, kTokenGroup)) seams.token = &token;
     result.rows = qtk::companion::Examine(system, user, seams);
