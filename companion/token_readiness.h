@@ -84,8 +84,10 @@
 //   = 1 under HKLM\SOFTWARE\Policies\Microsoft\Windows\SmartCardCredentialProvider),
 //   certificates with no EKU, with the All Purpose EKU or with the Client Authentication
 //   EKU sign in as well.
-// - When the examined user is not the process's own user, their personal store is not the
-//   one this process would open: the certificate row is undecided, never SYSTEM's store.
+// - When the examined user is not the process's own user (SYSTEM examining the console
+//   user), their own personal store is opened by their SID ("<SID>\MY" in the system store
+//   location CERT_SYSTEM_STORE_USERS, "System Store Locations",
+//   learn.microsoft.com/windows/win32/seccrypto/system-store-locations), never SYSTEM's.
 // - The client's services come from the packages the check tables name: the package's
 //   Uninstall entry gives its folder (InstallLocation, else the folder of DisplayIcon), and
 //   the Win32 services whose program lies in that folder are the client's. No vendor name
@@ -187,8 +189,9 @@ public:
     // Every Win32 service with its program; asked only when a client package is installed.
     virtual ServiceList ListServices() = 0;
     virtual ReaderSurvey SurveyReaders() = 0;
-    // The process user's personal ("MY") store, opened read-only.
-    virtual CertificateSurvey PersonalCertificates() = 0;
+    // A user's personal ("MY") store, opened read-only: the process user's when user_sid is
+    // empty, else that user's (HKEY_USERS\<SID>, loaded: they are logged on).
+    virtual CertificateSurvey PersonalCertificates(const std::wstring& user_sid) = 0;
     virtual ChainVerdict VerifyChain(const CertificateFacts& certificate) = 0;
     // Seconds since 1970-01-01 UTC.
     virtual std::int64_t Now() = 0;

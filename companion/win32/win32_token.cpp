@@ -340,17 +340,22 @@ ReaderSurvey Win32TokenSystem::SurveyReaders() {
     return survey;
 }
 
-CertificateSurvey Win32TokenSystem::PersonalCertificates() {
+CertificateSurvey Win32TokenSystem::PersonalCertificates(const std::wstring& user_sid) {
     CertificateSurvey survey;
     if (!LoadCrypt()) {
         survey.open_error = crypt_error_;
         return survey;
     }
     const Crypt& c = *crypt_;
+    // Another user's store is theirs by SID in the users' location ("<SID>\MY"): the same
+    // registry and roaming-profile stores their own session opens as the current user's.
+    const bool own = user_sid.empty();
+    const std::wstring name = own ? std::wstring(L"MY") : user_sid + L"\\MY";
     HCERTSTORE store = c.open_store(
         CERT_STORE_PROV_SYSTEM_W, 0, 0,
-        CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
-        L"MY");
+        (own ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_USERS) |
+            CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
+        name.c_str());
     if (store == nullptr) {
         survey.open_error = GetLastError();
         return survey;

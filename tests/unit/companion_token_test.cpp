@@ -63,7 +63,11 @@ public:
     }
     ServiceList ListServices() override { return service_list; }
     ReaderSurvey SurveyReaders() override { return readers; }
-    CertificateSurvey PersonalCertificates() override { return store; }
+    std::vector<std::wstring> stores_opened;  // by the SID asked for, "" for our own
+    CertificateSurvey PersonalCertificates(const std::wstring& user_sid) override {
+        stores_opened.push_back(user_sid);
+        return store;
+    }
     ChainVerdict VerifyChain(const CertificateFacts& certificate) override {
         const auto found = chains.find(certificate.thumbprint);
         return found == chains.end() ? ChainVerdict{} : found->second;
@@ -646,17 +650,23 @@ TEST(TokenGroup, TheStoreAndWhoseItIs) {
         std::uint32_t open_error;
         RowVerdict verdict;
         std::wstring says;
+        std::vector<std::wstring> opened;  // the stores asked for, by SID
     };
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
     const Case cases[] = {
-        {"the process's own user", {}, 0, RowVerdict::Pass, L"1 certificate(s)"},
-        {"another user (run as SYSTEM for the console user)",
-         {true, false, L"S-1-5-21-1-2-3-1001", L"WS\\somchai"},
+        {"the process's own user", {}, 0, RowVerdict::Pass, L"1 certificate(s)", {L""}},
+        {"another user (run as SYSTEM for the console user): their store, by SID",
+         {true, false, other, L"WS\\somchai"},
          0,
-         RowVerdict::Undecided,
-         L"WS\\somchai is not the user this program runs as"},
-        {"nobody logged on", {false, false, L"", L""}, 0, RowVerdict::Undecided, L"no user logged on"},
-        {"store may not be opened", {}, 5, RowVerdict::Undecided, L"could not be opened"},
-        {"no personal store yet", {}, 2, RowVerdict::Fail, L"no certificate"},
+         RowVerdict::Pass,
+         L"1 certificate(s)",
+         {other}},
+        {"another user's store refused", {true, false, other, L""}, 5, RowVerdict::Undecided,
+         L"could not be opened", {other}},
+        {"nobody logged on", {false, false, L"", L""}, 0, RowVerdict::Undecided,
+         L"no user logged on", {}},
+        {"store may not be opened", {}, 5, RowVerdict::Undecided, L"could not be opened", {L""}},
+        {"no personal store yet", {}, 2, RowVerdict::Fail, L"no certificate", {L""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -669,9 +679,13 @@ TEST(TokenGroup, TheStoreAndWhoseItIs) {
         ASSERT_NE(store, nullptr);
         EXPECT_EQ(VerdictName(store->verdict), VerdictName(c.verdict)) << Narrow(store->reason);
         EXPECT_TRUE(Mentions(*store, c.says)) << Narrow(store->reason);
-        // Another user's rows are never filled from this process's own store.
-        const bool own = c.user.logged_on && c.user.is_process_user && c.open_error == 0;
-        EXPECT_EQ(Find(rows, "token.user.certificate.c0ffee") != nullptr, own);
+        // Never this process's own store in place of the examined user's.
+        ASSERT_EQ(bench.system.stores_opened.size(), c.opened.size());
+        for (std::size_t i = 0; i < c.opened.size(); ++i) {
+            EXPECT_EQ(Narrow(bench.system.stores_opened[i]), Narrow(c.opened[i]));
+        }
+        const bool judged = c.user.logged_on && c.open_error == 0;
+        EXPECT_EQ(Find(rows, "token.user.certificate.c0ffee") != nullptr, judged);
         // The machine rows do not depend on whose store it is.
         EXPECT_NE(Find(rows, "token.machine.readers"), nullptr);
     }
