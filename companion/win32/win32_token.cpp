@@ -350,12 +350,12 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates(const std::wstring& use
     // Another user's store is theirs by SID in the users' location ("<SID>\MY"): the same
     // registry and roaming-profile stores their own session opens as the current user's.
     const bool own = user_sid.empty();
-    const std::wstring name = own ? std::wstring(L"MY") : user_sid + L"\\MY";
+    const std::wstring store_name = own ? std::wstring(L"MY") : user_sid + L"\\MY";
     HCERTSTORE store = c.open_store(
         CERT_STORE_PROV_SYSTEM_W, 0, 0,
         (own ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_USERS) |
             CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
-        name.c_str());
+        store_name.c_str());
     if (store == nullptr) {
         survey.open_error = GetLastError();
         return survey;
