@@ -356,8 +356,25 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates(const std::wstring& use
         (own ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_USERS) |
             CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
         store_name.c_str());
+    DWORD open_error = store == nullptr ? GetLastError() : ERROR_SUCCESS;
+    // Where that location cannot be opened (Wine does not implement it, and answers with
+    // an error of its choosing), the registry store on the user's own hive, read-only: the
+    // registry part of the same store. Its error, when it fails too, is the telling one.
+    HKEY hive_store = nullptr;
+    if (store == nullptr && !own) {
+        const std::wstring key = user_sid + L"\\Software\\Microsoft\\SystemCertificates\\MY";
+        const LONG opened = RegOpenKeyExW(HKEY_USERS, key.c_str(), 0, KEY_READ, &hive_store);
+        if (opened != ERROR_SUCCESS) {
+            hive_store = nullptr;
+            open_error = static_cast<DWORD>(opened);
+        } else {
+            store = c.open_store(CERT_STORE_PROV_REG, 0, 0, CERT_STORE_READONLY_FLAG, hive_store);
+            if (store == nullptr) open_error = GetLastError();
+        }
+    }
     if (store == nullptr) {
-        survey.open_error = GetLastError();
+        if (hive_store != nullptr) RegCloseKey(hive_store);
+        survey.open_error = open_error;
         return survey;
     }
     PCCERT_CONTEXT context = nullptr;
@@ -424,6 +441,7 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates(const std::wstring& use
         survey.certificates.push_back(std::move(facts));
     }
     c.close_store(store, 0);
+    if (hive_store != nullptr) RegCloseKey(hive_store);
     return survey;
 }
 

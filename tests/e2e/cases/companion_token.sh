@@ -19,6 +19,8 @@
 #   inotify sees nothing written under the user's profile or C:\tmptk;
 # - tkexamine --report-only --json carries the same rows, in a report valid against its
 #   schema, and counts the group in its summary.
+# - another user's certificates (--user SID, as under SYSTEM for the console user) come from
+#   their own store, which this Wine reaches as the registry store on their hive.
 # shellcheck source=tests/e2e/lib/companion.sh
 source "$(dirname "$0")/../lib/companion.sh" "$@"
 # The certificates are made anew for each run, so their rows (ids by thumbprint, dates)
@@ -249,5 +251,25 @@ expect "the expiring one is flagged" "$(detail report.tsv "$(cert soon)" expires
 expect_row report.tsv "$(cert vendor)" pass "also for Windows sign-in (Smart Card Logon usage)"
 expect "Windows sign-in of the vendor one" "$(detail report.tsv "$(cert vendor)" windows_logon)" yes
 expect "the software key's certificate is left out" "$(row report.tsv "$(cert software)")" ""
+
+# ---- another user's store, as SYSTEM reads the console user's: theirs, by SID, never ours.
+# Their copy of the store lacks the usable certificate, so that ours cannot pass for it.
+other_sid=S-1-5-21-111-222-333-1001
+qtk_wine reg export 'HKCU\Software\Microsoft\SystemCertificates\MY' my.reg /y >>"$BENCH_WORK/wine.log" 2>&1 ||
+    qtk_die "reg export of the MY store failed"
+iconv -f UTF-16LE -t UTF-8 my.reg | sed "s/^\[HKEY_CURRENT_USER\\\\/[HKEY_USERS\\\\$other_sid\\\\/" |
+    iconv -f UTF-8 -t UTF-16LE >other-my.reg
+companion_import other-my.reg
+qtk_wine reg delete "HKU\\$other_sid\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\${thumb[usable]^^}" /f \
+    >>"$BENCH_WORK/wine.log" 2>&1 || qtk_die "cannot take the usable certificate out of the other user's store"
+companion_run other --report-only --json --user "$other_sid"
+companion_validate other.out
+expect "another user's store: verdict" "$(companion_row other.out token.user.certificates verdict)" pass
+expect "another user's store: reason" "$(companion_row other.out token.user.certificates reason)" \
+    "5 certificate(s) with a key on a token"
+expect "another user's store: where" "$(companion_row other.out token.user.certificates place)" \
+    "personal store $other_sid\\MY"
+expect "another user's store: the certificate only we have" "$(companion_row other.out "$(cert usable)" verdict)" -
+expect "another user's store: one they have" "$(companion_row other.out "$(cert vendor)" verdict)" pass
 
 finish
