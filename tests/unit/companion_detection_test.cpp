@@ -36,6 +36,20 @@ UserChoice Somchai() {
     return choice;
 }
 
+UserChoice Nobody() {
+    UserChoice choice;
+    choice.user.logged_on = false;
+    choice.user.is_process_user = false;
+    return choice;
+}
+
+UserChoice Myself() {
+    UserChoice choice;
+    choice.process_sid = L"S-1-5-21-0-0-0-1000";
+    choice.user.name = L"PC\\support";
+    return choice;
+}
+
 TEST(Detection, TheLineAndTheExitCode) {
     const RowVerdict P = RowVerdict::Pass, F = RowVerdict::Fail, U = RowVerdict::Undecided;
     struct Case {
@@ -45,6 +59,7 @@ TEST(Detection, TheLineAndTheExitCode) {
         std::vector<std::string> skipped;
         bool issue;
         std::string line;
+        UserChoice (*user)() = Somchai;
     };
     const std::string user = ", user CORP\\somchai (S-1-5-21-7-7-7-1105)";
     const Case cases[] = {
@@ -70,31 +85,21 @@ TEST(Detection, TheLineAndTheExitCode) {
          "no issue: 1 passed, 0 failed, 0 undecided" + user + ", left out: token ie_mode"},
         {"a reason that would break the line", {Row("a.user.y", U, L"bad\r\nname")}, false, {},
          false, "no issue: 0 passed, 0 failed, 1 undecided" + user + "; undecided (bad??name): a.user.y"},
+        {"nobody's settings", {Row("a.user.y", U, L"several users are signed in (A, B)")}, false,
+         {}, false,
+         "no issue: 0 passed, 0 failed, 1 undecided, user none; undecided (several users are "
+         "signed in (A, B)): a.user.y",
+         Nobody},
+        {"the process's own user", {}, false, {}, false,
+         "no issue: 0 passed, 0 failed, 0 undecided, user PC\\support (S-1-5-21-0-0-0-1000)", Myself},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        const Detection detection = DetectionOf(c.rows, Somchai(), c.skipped, c.strict);
+        const Detection detection = DetectionOf(c.rows, c.user(), c.skipped, c.strict);
         EXPECT_EQ(detection.issue, c.issue);
         EXPECT_EQ(detection.ExitCode(), c.issue ? 1 : 0);
         EXPECT_EQ(Narrow(detection.line), c.line);
     }
-}
-
-TEST(Detection, NamesWhoseSettingsOrWhyNobodys) {
-    UserChoice nobody;
-    nobody.user.logged_on = false;
-    nobody.user.is_process_user = false;
-    nobody.unavailable_reason = L"several users are signed in (A, B)";
-    UserChoice self;
-    self.process_sid = L"S-1-5-21-0-0-0-1000";
-    self.user.name = L"PC\\support";
-    const std::vector<CheckResult> rows{Row("a.user.y", RowVerdict::Undecided,
-                                            nobody.unavailable_reason)};
-    EXPECT_EQ(Narrow(DetectionOf(rows, nobody, {}, false).line),
-              "no issue: 0 passed, 0 failed, 1 undecided, user none; undecided (several users "
-              "are signed in (A, B)): a.user.y");
-    EXPECT_EQ(Narrow(DetectionOf({}, self, {}, false).line),
-              "no issue: 0 passed, 0 failed, 0 undecided, user PC\\support (S-1-5-21-0-0-0-1000)");
 }
 
 TEST(Detection, ARunThatCouldNotCompleteIsAnIssue) {
