@@ -34,7 +34,6 @@ cp "$COMPANION_DATA/sitelist_all_ok.xml" "$WINEPREFIX/drive_c/sitelist.xml"
 rm -rf "$(qtk_tmptk_path '')"
 
 qtk_wine --version >/dev/null
-msi_pid=
 wine msiexec /i "$(qtk_windows_path "$msi_dir/kit.msi")" /qn \
     /l*v "$(qtk_windows_path "$BENCH_WORK/install.log")" >>"$BENCH_WORK/msiexec.out" 2>&1 </dev/null &
 msi_pid=$!
@@ -46,7 +45,7 @@ expect "msiexec exit status" "$msi_status" 0
 
 # ---- where the recipes find the program: the folder the installer recorded
 install_dir=$(qtk_reg_get "$kit_key" InstallDir || true)
-expect "the install folder the installer recorded" "$install_dir" 'C:\Program Files\QUORIN Token Key Check\'
+expect "the install folder the installer recorded" "$install_dir" "C:\\Program Files\\QUORIN Token Key Check\\"
 exe="${install_dir}tkexamine.exe"
 qtk_wait_until 30000 test -f "$WINEPREFIX/drive_c/Program Files/QUORIN Token Key Check/tkexamine.exe" ||
     qtk_die "tkexamine.exe was not installed"
