@@ -91,9 +91,9 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
     store.place = user.is_process_user ? L"personal store (MY) of the current user"
                   : user.sid.empty()   ? L"personal store (MY) of the examined user"
                                        : Cat({L"personal store ", user.sid, L"\\MY"});
+    // With nobody to examine there is no store to open (an empty SID would name this
+    // process's own); FinishRows marks the row with the rest of the user's rows.
     if (!user.logged_on) {
-        store.verdict = RowVerdict::Undecided;
-        store.reason = L"nobody is logged on whose certificates could be examined";
         rows.push_back(std::move(store));
         return rows;
     }
