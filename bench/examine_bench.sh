@@ -7,7 +7,8 @@
 # registry holds 10 000 zone-map domain keys, each with a sub-key, 2 000 uninstall entries,
 # 10 000 Group Policy site-list entries and 20 000 pop-up list entries (own and policy),
 # split between the machine and the user; a second prefix holds twice as many, to show how
-# the time grows. Peak memory is each process's maximum resident set (GNU time).
+# the time grows, and a third (x0) none of it, where writing the files weighs most against
+# the examination. Peak memory is each process's maximum resident set (GNU time).
 # The programs take turns, so that anything slowing the machine hits all. Prints figures,
 # among them the normal run against the report-only run (what writing the files costs) and
 # each against the registry floor; asserts nothing about time.
@@ -100,15 +101,16 @@ PY
 }
 
 prefixes=()
-for factor in 1 2; do
+for factor in 0 1 2; do
     prefix=$work/prefix$factor
     qtk_prefix_clone "$build/tests/e2e/wine-template" "$prefix"
     qtk_use_prefix "$prefix"
     qtk_server_start
+    prefixes+=("$prefix")
+    ((factor > 0)) || continue
     make_registry "$factor" "$work/registry$factor.reg" 2>"$work/registry$factor.txt"
     qtk_wine regedit /S "Z:${work//\//\\}\\registry$factor.reg" >>"$work/wine.log" 2>&1 ||
         qtk_die "importing the registry of factor $factor failed"
-    prefixes+=("$prefix")
 done
 
 # measure OUT FACTOR KIND EXE [ARG...]: one run, started as `wine EXE ARG...`; appends its
@@ -116,7 +118,7 @@ done
 measure() {
     local out=$1 factor=$2 kind=$3 target=$4 start end status=0
     shift 4
-    WINEPREFIX=${prefixes[factor - 1]}
+    WINEPREFIX=${prefixes[factor]}
     export WINEPREFIX
     start=$EPOCHREALTIME
     /usr/bin/time -f '%M' -o "$work/rss" wine "$target" "$@" >"$work/$kind$factor.out" \
@@ -139,7 +141,7 @@ for i in "${!exes[@]}"; do kinds+=("tkexamine$i-report" "tkexamine$i-write"); do
 # round OUT: each program once on each registry.
 round() {
     local factor i
-    for factor in 1 2; do
+    for factor in 0 1 2; do
         measure "$1" "$factor" console "$console"
         measure "$1" "$factor" registry "$registry"
         for i in "${!exes[@]}"; do
@@ -155,8 +157,8 @@ round /dev/null
 for ((r = 0; r < runs; r++)); do round "$times"; done
 
 # The normal runs must have left a whole set behind: the OS-version file seals it.
-for factor in 1 2; do
-    [[ -f ${prefixes[factor - 1]}/drive_c/tmptk/outwinversion.txt ]] ||
+for factor in 0 1 2; do
+    [[ -f ${prefixes[factor]}/drive_c/tmptk/outwinversion.txt ]] ||
         qtk_die "no outwinversion.txt in C:\\tmptk of factor $factor after the normal runs"
 done
 
@@ -169,7 +171,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a - b }'; }
 
 declare -A t m
-for factor in 1 2; do
+for factor in 0 1 2; do
     for kind in "${kinds[@]}"; do
         t[$factor$kind]=$(median "$factor" "$kind" 3)
         m[$factor$kind]=$(median "$factor" "$kind" 4)
@@ -182,25 +184,26 @@ label() {
     case $1 in
         console) echo "floor_console (empty program)" ;;
         registry) echo "floor_registry (reads, asks zones)" ;;
-        tkexamine*-report) local n=${1#tkexamine}; echo "tkexamine$((${n%-report} + 0)) --report-only" ;;
-        tkexamine*-write) local n=${1#tkexamine}; echo "tkexamine$((${n%-write} + 0)) (writes its files)" ;;
+        tkexamine*-report) local n=${1#tkexamine}; echo "tkexamine${n%-report} --report-only" ;;
+        tkexamine*-write) local n=${1#tkexamine}; echo "tkexamine${n%-write} (writes its files)" ;;
     esac
 }
 
 echo
 echo "Examination of a large registry, started as \`wine PROGRAM\` (Wine $(wine --version), $runs runs, medians)"
+echo "registry x0: the template prefix's own"
 echo "registry x1: $(cat "$work/registry1.txt")"
 echo "registry x2: $(cat "$work/registry2.txt")"
 for i in "${!exes[@]}"; do echo "tkexamine$i: ${exes[i]} ($(stat -c %s "${exes[i]}") bytes)"; done
-printf '  %-36s %10s %10s %12s %12s\n' "" "x1 ms" "x2 ms" "x1 peak KiB" "x2 peak KiB"
+printf '  %-36s %9s %9s %9s %12s %12s\n' "" "x0 ms" "x1 ms" "x2 ms" "x1 peak KiB" "x2 peak KiB"
 for kind in "${kinds[@]}"; do
-    printf '  %-36s %10s %10s %12s %12s\n' "$(label "$kind")" "${t[1$kind]}" "${t[2$kind]}" \
-        "${m[1$kind]}" "${m[2$kind]}"
+    printf '  %-36s %9s %9s %9s %12s %12s\n' "$(label "$kind")" "${t[0$kind]}" "${t[1$kind]}" \
+        "${t[2$kind]}" "${m[1$kind]}" "${m[2$kind]}"
 done
 for i in "${!exes[@]}"; do
     report=tkexamine$i-report
     write=tkexamine$i-write
-    for factor in 1 2; do
+    for factor in 0 1 2; do
         echo "tkexamine$i x$factor:" \
             "normal run / report-only = $(ratio "${t[$factor$write]}" "${t[$factor$report]}") (target <= 1.5)," \
             "writing the files $(minus "${t[$factor$write]}" "${t[$factor$report]}") ms;" \
