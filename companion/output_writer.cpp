@@ -180,7 +180,9 @@ std::optional<Failure> WriteAll(OutputFiles& files, const std::vector<OutputFile
     };
     std::vector<NewFile> batch;
     batch.reserve(plan.size());
-    for (const OutputFile& file : plan) batch.push_back({TemporaryPath(file.path, tag), file.bytes});
+    for (const OutputFile& file : plan) {
+        batch.push_back({TemporaryPath(file.path, tag), file.bytes});
+    }
     const std::vector<std::uint32_t> codes = files.WriteEach(batch);
     std::optional<Failure> unwritten;
     for (std::size_t i = 0; i < codes.size() && i < batch.size(); ++i) {

@@ -57,7 +57,9 @@ std::vector<std::uint32_t> Win32OutputFiles::WriteEach(const std::vector<NewFile
     }
     // Every file written, then all flushed at once: a file system commits the flushes that
     // wait together in one go, where one after another each pays a whole commit.
-    FlushAndClose(handles.data(), handles.size(), codes.size() == files.size() && (codes.empty() || codes.back() == 0));
+    // After a failure the files are only closed: they are about to be removed.
+    const bool all_written = codes.size() == files.size() && (codes.empty() || codes.back() == 0);
+    FlushAndClose(handles.data(), handles.size(), all_written);
     for (std::size_t i = 0; i < handles.size(); ++i) {
         if (codes[i] == ERROR_SUCCESS) codes[i] = flush_errors_[i];
     }
@@ -119,7 +121,8 @@ void Win32OutputFiles::FlushAndClose(const HANDLE* handles, std::size_t count, b
     // A few helpers beside this thread; should none start, this thread does it all.
     HANDLE helpers[kFlushHelpers];
     DWORD started = 0;
-    const std::size_t wanted = flush && count > 1 ? std::min<std::size_t>(kFlushHelpers, count - 1) : 0;
+    const std::size_t wanted =
+        flush && count > 1 ? std::min<std::size_t>(kFlushHelpers, count - 1) : 0;
     for (std::size_t i = 0; i < wanted; ++i) {
         HANDLE helper = CreateThread(nullptr, 64 * 1024, FlushFiles, &work,
                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
