@@ -42,6 +42,8 @@ bool IsTag(std::wstring_view text) {
     return true;
 }
 
+constexpr std::uint32_t kFunctionFailed = 1627;  // ERROR_FUNCTION_FAILED
+
 bool IsRetryable(std::uint32_t code) {
     return code == file_error::kSharingViolation || code == file_error::kLockViolation;
 }
@@ -125,6 +127,15 @@ bool PutBackEarlierSet(OutputFiles& files, const std::vector<OutputFile>& plan,
 
 }  // namespace
 
+std::vector<std::uint32_t> OutputFiles::WriteEach(const std::vector<NewFile>& files) {
+    std::vector<std::uint32_t> codes;
+    for (const NewFile& file : files) {
+        codes.push_back(WriteWhole(file.path, file.bytes));
+        if (codes.back() != 0) break;
+    }
+    return codes;
+}
+
 std::wstring TemporaryPath(const std::wstring& path, std::wstring_view tag) {
     return Beside(path, tag, Kind::Temporary);
 }
@@ -167,15 +178,27 @@ std::optional<Failure> WriteAll(OutputFiles& files, const std::vector<OutputFile
     const auto remove_temporaries = [&] {
         for (const std::wstring& path : temporaries) files.Remove(path);
     };
+    std::vector<NewFile> batch;
+    batch.reserve(plan.size());
     for (const OutputFile& file : plan) {
-        const std::wstring temporary = TemporaryPath(file.path, tag);
-        const std::uint32_t code = files.WriteWhole(temporary, file.bytes);
+        batch.push_back({TemporaryPath(file.path, tag), file.bytes});
+    }
+    const std::vector<std::uint32_t> codes = files.WriteEach(batch);
+    std::optional<Failure> unwritten;
+    for (std::size_t i = 0; i < codes.size() && i < batch.size(); ++i) {
         // Listed only when it is ours: what was already at the name is left alone.
-        if (code != file_error::kFileExists) temporaries.push_back(temporary);
-        if (code != 0) {
-            remove_temporaries();
-            return Failure{code, L"Cannot write the file", temporary};
+        if (codes[i] != file_error::kFileExists) temporaries.push_back(batch[i].path);
+        if (codes[i] != 0 && !unwritten) {
+            unwritten = Failure{codes[i], L"Cannot write the file", batch[i].path};
         }
+    }
+    if (!unwritten && codes.size() < batch.size()) {
+        // Stopped short without a failure: not to be trusted with the renames.
+        unwritten = Failure{kFunctionFailed, L"Cannot write the file", batch[codes.size()].path};
+    }
+    if (unwritten) {
+        remove_temporaries();
+        return unwritten;
     }
     files.Checkpoint();
 

@@ -41,15 +41,27 @@ inline constexpr std::uint32_t kFileExists = 80;
 inline constexpr std::uint32_t kAlreadyExists = 183;
 }  // namespace file_error
 
+struct NewFile {
+    std::wstring path;
+    std::string_view bytes;
+};
+
 // What the writer needs from the file system; each call returns a Windows error number.
 class OutputFiles {
 public:
     virtual ~OutputFiles() = default;
     // Creates path new (kFileExists when anything, a link included, is already there),
-    // writes bytes, flushes them to the disk and closes it. Never follows a link.
+    // writes bytes, flushes them to the disk and closes it. Never follows a link. An empty
+    // file may be left unflushed: it has no data to lose, and the file system's journal
+    // records its name in order with the renames that come after it.
     virtual std::uint32_t WriteWhole(const std::wstring& path, std::string_view bytes) = 0;
-    // Renames the file from to the free name to, through to the disk; kAlreadyExists
-    // when to is taken. Only files: a directory at from is kAccessDenied.
+    // Each file as WriteWhole writes it, in order, with one error number per file tried;
+    // it stops trying after a file it could not create or write, and every file it wrote
+    // is on the disk when it returns. This one calls WriteWhole for each; the real file
+    // system flushes the files together, which costs a fraction of one flush after another.
+    virtual std::vector<std::uint32_t> WriteEach(const std::vector<NewFile>& files);
+    // Renames the file from to the free name to; kAlreadyExists when to is taken. Only
+    // files: a directory at from is kAccessDenied.
     virtual std::uint32_t Rename(const std::wstring& from, const std::wstring& to) = 0;
     // Removes the file path; a path already absent is no error.
     virtual std::uint32_t Remove(const std::wstring& path) = 0;

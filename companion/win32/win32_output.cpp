@@ -4,6 +4,7 @@
 // SystemFunction036 (RtlGenRandom) lives in advapi32, which is loaded anyway.
 #include <ntsecapi.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "checks/contract.h"
@@ -34,28 +35,103 @@ Win32OutputFiles::Win32OutputFiles() {
 }
 
 std::uint32_t Win32OutputFiles::WriteWhole(const std::wstring& path, std::string_view bytes) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const DWORD error = CreateAndWrite(path, bytes, &file);
+    if (error != ERROR_SUCCESS) return error;
+    // An empty file (a note that there was no earlier file) has no data a power cut could
+    // lose; the journal puts its name on the disk before the renames that follow it.
+    FlushAndClose(&file, 1, !bytes.empty());
+    return flush_errors_[0];
+}
+
+std::vector<std::uint32_t> Win32OutputFiles::WriteEach(const std::vector<NewFile>& files) {
+    std::vector<std::uint32_t> codes;
+    std::vector<HANDLE> handles;
+    codes.reserve(files.size());
+    handles.reserve(files.size());
+    for (const NewFile& file : files) {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        codes.push_back(CreateAndWrite(file.path, file.bytes, &handle));
+        if (codes.back() != ERROR_SUCCESS) break;
+        handles.push_back(handle);
+    }
+    // Every file written, then all flushed at once: a file system commits the flushes that
+    // wait together in one go, where one after another each pays a whole commit.
+    // After a failure the files are only closed: they are about to be removed.
+    const bool all_written = codes.size() == files.size() && (codes.empty() || codes.back() == 0);
+    FlushAndClose(handles.data(), handles.size(), all_written);
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        if (codes[i] == ERROR_SUCCESS) codes[i] = flush_errors_[i];
+    }
+    return codes;
+}
+
+DWORD Win32OutputFiles::CreateAndWrite(const std::wstring& path, std::string_view bytes,
+                                       HANDLE* handle) {
     // CREATE_NEW and the link itself: whatever already sits at the name (a link planted
     // there to send the bytes elsewhere, say) makes this fail instead of being followed.
     // No sharing while it is written: nobody reads a file that is not whole yet.
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
-    DWORD error = ERROR_SUCCESS;
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(bytes.size() - done);
         if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
-            error = GetLastError();
-            break;
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            return error;
         }
         done += written;
     }
-    // On the disk before it replaces anything, so a power cut cannot leave a new name
-    // pointing at missing data.
-    if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-    return error;
+    *handle = file;
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+struct FlushWork {
+    const HANDLE* handles;
+    std::uint32_t* errors;
+    LONG count;
+    bool flush;
+    volatile LONG next;
+};
+
+// Takes the next file until none is left. The data is on the disk before any new name
+// points at it, so a power cut cannot leave a new name pointing at missing data.
+DWORD WINAPI FlushFiles(void* parameter) {
+    auto* work = static_cast<FlushWork*>(parameter);
+    for (;;) {
+        const LONG i = InterlockedIncrement(&work->next) - 1;
+        if (i >= work->count) return 0;
+        DWORD error = ERROR_SUCCESS;
+        if (work->flush && !FlushFileBuffers(work->handles[i])) error = GetLastError();
+        if (!CloseHandle(work->handles[i]) && error == ERROR_SUCCESS) error = GetLastError();
+        work->errors[i] = error;
+    }
+}
+
+}  // namespace
+
+void Win32OutputFiles::FlushAndClose(const HANDLE* handles, std::size_t count, bool flush) {
+    flush_errors_.assign(count, ERROR_SUCCESS);
+    FlushWork work{handles, flush_errors_.data(), static_cast<LONG>(count), flush, 0};
+    // A few helpers beside this thread; should none start, this thread does it all.
+    HANDLE helpers[kFlushHelpers];
+    DWORD started = 0;
+    const std::size_t wanted =
+        flush && count > 1 ? std::min<std::size_t>(kFlushHelpers, count - 1) : 0;
+    for (std::size_t i = 0; i < wanted; ++i) {
+        HANDLE helper = CreateThread(nullptr, 64 * 1024, FlushFiles, &work,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (helper == nullptr) break;
+        helpers[started++] = helper;
+    }
+    FlushFiles(&work);
+    if (started > 0) WaitForMultipleObjects(started, helpers, TRUE, INFINITE);
+    for (DWORD i = 0; i < started; ++i) CloseHandle(helpers[i]);
 }
 
 std::uint32_t Win32OutputFiles::Rename(const std::wstring& from, const std::wstring& to) {
@@ -64,7 +140,11 @@ std::uint32_t Win32OutputFiles::Rename(const std::wstring& from, const std::wstr
     // A directory at a marker's name is no earlier file to keep; moving it aside would
     // only hide it.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
+    // No MOVEFILE_WRITE_THROUGH: it only concerns a move done as a copy and a delete,
+    // which a rename within the directory never is, and the journal keeps the renames in
+    // the order they were made. (Wine honours it with a synchronous open that makes every
+    // later removal wait for the disk.)
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return ERROR_SUCCESS;
     return GetLastError();
 }
 

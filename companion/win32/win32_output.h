@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "companion/output_writer.h"
 
@@ -20,6 +21,7 @@ public:
     Win32OutputFiles();
 
     std::uint32_t WriteWhole(const std::wstring& path, std::string_view bytes) override;
+    std::vector<std::uint32_t> WriteEach(const std::vector<NewFile>& files) override;
     std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override;
     std::uint32_t Remove(const std::wstring& path) override;
     std::uint32_t List(const std::wstring& directory, std::vector<std::wstring>* names) override;
@@ -27,6 +29,16 @@ public:
     void Checkpoint() override;
 
 private:
+    // Threads that flush beside the calling one.
+    static constexpr std::size_t kFlushHelpers = 7;
+
+    // Creates path new and writes bytes; on success the open handle is left in *handle.
+    DWORD CreateAndWrite(const std::wstring& path, std::string_view bytes, HANDLE* handle);
+    // Flushes (when flush) and closes every handle, several at a time; the error of each
+    // is left in flush_errors_.
+    void FlushAndClose(const HANDLE* handles, std::size_t count, bool flush);
+
+    std::vector<std::uint32_t> flush_errors_;
     int kill_after_ = 0;
     std::wstring hold_while_;
     int checkpoints_ = 0;

@@ -39,14 +39,16 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 
 # The floors of the examination benchmark (bench/examine_bench.sh), built like tkexamine:
-# an empty console program, and one that reads what the examination reads.
+# an empty console program, and one that reads what the examination reads and asks the
+# zone manager what it asks.
 foreach(floor floor_console floor_registry)
   qtk_windows_program(${floor} CONSOLE
     DESCRIPTION "QUORIN Token Key Check - examination floor"
     ASSEMBLY Quorin.TokenKeyCheck.Floor
     SOURCES ${PROJECT_SOURCE_DIR}/bench/${floor}.cpp)
 endforeach()
-target_link_libraries(floor_registry PRIVATE qtk_companion_core advapi32)
+target_link_libraries(floor_registry PRIVATE qtk_companion_win32 qtk_companion_core qtk_win32
+                      advapi32)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   # Keeps the examination benchmark working on a small registry; one run says nothing

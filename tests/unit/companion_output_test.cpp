@@ -324,6 +324,17 @@ public:
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return 0;
     }
+    // "flush": every file is written, but the one at fail_path did not reach the disk,
+    // which the real file system learns only once all of them are written.
+    std::vector<std::uint32_t> WriteEach(const std::vector<NewFile>& files) override {
+        if (fail_action != "flush") return OutputFiles::WriteEach(files);
+        std::vector<std::uint32_t> codes;
+        for (const NewFile& file : files) {
+            codes.push_back(WriteWhole(file.path, file.bytes));
+            if (codes.back() == 0 && Fails("flush", file.path)) codes.back() = 1117;  // I/O error
+        }
+        return codes;
+    }
     std::uint32_t Rename(const std::wstring& from, const std::wstring& to) override {
         if (Held(from)) return file_error::kSharingViolation;
         if (fail_action == "rename" && to == fail_path) {
@@ -365,7 +376,8 @@ public:
         if (++checkpoints == kill_at) throw Killed{};
     }
 
-    std::string fail_action;  // "write": every write to a path starting so; "rename": once, to it
+    // "write" or "flush": every write to a path starting so; "rename": once, to it
+    std::string fail_action;
     std::wstring fail_path;
     std::function<void(const std::filesystem::path&)> before_write;  // once
     std::set<std::string> held;  // file names a reader holds open without delete sharing
@@ -497,6 +509,8 @@ TEST(WriteAll, AFailureKeepsTheEarlierSetWhole) {
         {"the first write", "write", L"C:\\tmptk\\outwinversion.txt", ""},
         {"a write midway", "write", L"C:\\tmptk\\a_script.txt", ""},
         {"the last write", "write", L"C:\\tmptk\\rundelay.bat", ""},
+        {"a flush midway, found once every file is written", "flush",
+         L"C:\\tmptk\\a_script.txt", ""},
         {"the first marker's rename", "rename", L"C:\\tmptk\\www_tesk.txt", ""},
         {"a rename midway", "rename", L"C:\\tmptk\\mwww_telmira.txt", ""},
         {"the clean-up script's rename", "rename", L"C:\\tmptk\\rundelay.bat", ""},
