@@ -25,8 +25,9 @@ using namespace qtk::companion;
 using qtk::companion::testing::FakeRegistrySource;
 
 const std::wstring kUninstall = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::wstring kZoneMapKey =
-    L"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMapKey";
+const std::wstring kPolicySettings =
+    L"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const std::wstring kZoneMapKey = kPolicySettings + L"\\ZoneMapKey";
 const std::wstring kPopupAllow = L"Software\\Microsoft\\Internet Explorer\\New Windows\\Allow";
 const std::wstring kPolicyPopupAllow =
     L"Software\\Policies\\Microsoft\\Internet Explorer\\New Windows\\Allow";
@@ -69,6 +70,9 @@ void FillUninstall(FakeRegistrySource& registry, int keys) {
 
 // Site-list entries, half per scope for the policy lists, a third per list for the pop-ups.
 void FillLists(FakeRegistrySource& registry, int policy, int popup) {
+    // The lists are in force as Group Policy writes them: with the switch beside them.
+    registry.SetDword(Hive::LocalMachine, View::Bits64, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
+    registry.SetDword(Hive::CurrentUser, View::Native, kPolicySettings, L"ListBox_Support_ZoneMapKey", 1);
     for (int i = 0; i < policy; ++i) {
         const Hive hive = i % 2 ? Hive::CurrentUser : Hive::LocalMachine;
         registry.SetString(hive, hive == Hive::LocalMachine ? View::Bits64 : View::Native,

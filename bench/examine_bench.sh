@@ -79,8 +79,11 @@ places = [f"HKEY_LOCAL_MACHINE\\Software\\{uninstall}", f"HKEY_LOCAL_MACHINE\\So
 for i in range(n(2000)):
     out.write(f'[{places[i % 4]}\\{{P{i:06d}}}]\r\n"DisplayName"="Product {i} of the bench"\r\n\r\n')
 policy = n(10000)
-zone_map_key = "Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMapKey"
+policy_settings = "Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+zone_map_key = policy_settings + "\\ZoneMapKey"
 for half, hive in enumerate(("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER")):
+    # In force as Group Policy writes it: the switch beside the list.
+    out.write(f'[{hive}\\{policy_settings}]\r\n"ListBox_Support_ZoneMapKey"=dword:00000001\r\n\r\n')
     out.write(f"[{hive}\\{zone_map_key}]\r\n")
     for i in range(half, policy, 2):
         out.write(f'"https://host{i:06d}.example.org"="2"\r\n')

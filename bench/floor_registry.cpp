@@ -83,7 +83,8 @@ int wmain() {
 
     ReadOne(HKEY_LOCAL_MACHINE, policy, KEY_WOW64_64KEY, L"Security_HKLM_only");
     for (const Root& hive : hives) {
-        // The Group Policy site lists, every value with its data.
+        // The Group Policy site lists, their switch and every value with its data.
+        ReadOne(hive.root, policy, hive.view, L"ListBox_Support_ZoneMapKey");
         if (HKEY key = Open(hive.root, policy + L"\\ZoneMapKey", hive.view)) {
             for (const std::wstring& name : ValueNames(key)) ReadValue(key, name.c_str());
             RegCloseKey(key);
