@@ -102,7 +102,9 @@ TEST_P(IeModeCase, DecidesEverySite) {
     if (c.reason_has != nullptr) {
         EXPECT_NE(tesk.reason.find(c.reason_has), std::wstring::npos) << Narrow(tesk.reason);
     }
-    if (c.fetched != nullptr) EXPECT_EQ(fetcher.asked, c.fetched);
+    if (c.fetched != nullptr) {
+        EXPECT_EQ(fetcher.asked, c.fetched);
+    }
     EXPECT_EQ(tesk.id, "ie_mode.user.https:tesk.qrn.example");
     for (const CheckResult& row : rows) {
         EXPECT_EQ(row.group, "ie_mode");
