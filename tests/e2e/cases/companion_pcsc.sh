@@ -6,7 +6,8 @@
 #
 #   card       a card in the first slot: the readers row passes, that reader's row carries
 #              the card's ATR; the certificates on it (key-provider property naming a
-#              smart-card provider) are judged: usable, expired, without Client Authentication
+#              smart-card provider) are judged: usable, expired, without Client Authentication,
+#              and none of their keys is acquired (which would reach for the card)
 #   removed    the card taken out again: no token in any reader, each reader's row fails
 #   no_reader  pcscd running with no reader configured: fails, no reader
 #   stopped    pcscd gone: fails, the resource manager is not running
@@ -105,7 +106,7 @@ export QTK_PCSC_RELAY_PORT
 
 bench_prepare 96
 cp "$(realpath "$(bench_option winscard)")" "$WINEPREFIX/drive_c/windows/system32/winscard.dll"
-export WINEDLLOVERRIDES=winscard=n
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winscard=n"
 
 # ---- certificates, in the card's state only: made here with openssl, added with their
 # key-provider property as a smart-card middleware adds them.
@@ -162,11 +163,27 @@ EOF
         cert-add-my "$(der usable)" "$ksp" 0 cert-add-my "$(der expired)" "$ksp" 0 \
         cert-add-my "$(der mailonly)" "$ksp" 0 >add.tsv 2>>"$BENCH_WORK/probe.log" || rc=$?
     ((rc == 0)) || qtk_die "tkprobe cert-add exited $rc: $(tail -n 3 add.tsv)"
+    # Acquiring such a certificate's key would reach for the card (and here fails): the
+    # examination must never try. Wine's relay trace shows every call to the functions that
+    # acquire a key, and to one it does call, which shows the trace works.
+    key_calls='crypt32.CryptAcquireCertificatePrivateKey;advapi32.CryptAcquireContextA;advapi32.CryptAcquireContextW;ncrypt.NCryptOpenStorageProvider;ncrypt.NCryptOpenKey'
+    qtk_reg_set 'HKCU\Software\Wine\Debug' RelayInclude REG_SZ "crypt32.CertEnumCertificatesInStore;$key_calls"
 fi
 
 # ---- the examination
 : >"$BENCH_WORK/relay.log"
-companion_run exam --report-only --json
+if [[ $state == card ]]; then
+    WINEDEBUG=-all,err+all,+relay companion_run exam --report-only --json
+    expect_true "the relay trace sees the certificates enumerated" \
+        grep -q 'Call crypt32.CertEnumCertificatesInStore' exam.err
+    # crypt32 hashes with a provider of its own: a verify context, no container, no key.
+    expect "calls that acquire a key" \
+        "$(grep -E "Call (${key_calls//;/|})\(" exam.err |
+            grep -vE 'Call advapi32\.CryptAcquireContext[AW]\([0-9a-f]+,00000000,.*,f0000000\)' |
+            sed 's/^[0-9a-f]*://; s/ ret=.*//' | sort -u | tr '\n' ' ')" ""
+else
+    companion_run exam --report-only --json
+fi
 echo "tkexamine exited $COMPANION_STATUS; the relay saw:"
 sed 's/^/  /' "$BENCH_WORK/relay.log"
 companion_validate exam.out
