@@ -46,7 +46,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set_target_properties(qtk_winscard_relay PROPERTIES OUTPUT_NAME winscard PREFIX "")
   target_link_libraries(qtk_winscard_relay PRIVATE ws2_32)
   target_link_options(qtk_winscard_relay PRIVATE -static -static-libgcc -static-libstdc++)
-  foreach(state card removed no_reader stopped)
+  foreach(state card removed no_reader stopped arrival)
     qtk_e2e_case(companion_pcsc_${state} companion_pcsc.sh ${QTK_COMPANION_CASE_OPTIONS}
                  --winscard $<TARGET_FILE:qtk_winscard_relay> -- ${state})
     set_tests_properties(e2e.companion_pcsc_${state} PROPERTIES

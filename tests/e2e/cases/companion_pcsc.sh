@@ -11,6 +11,9 @@
 #   removed    the card taken out again: no token in any reader, each reader's row fails
 #   no_reader  pcscd running with no reader configured: fails, no reader
 #   stopped    pcscd gone: fails, the resource manager is not running
+#   arrival    no card when the examination asks; the card arrives while it is still running
+#              (the relay holds its SCardReleaseContext until then): the examination neither
+#              waits for it nor asks again, so the report says no token
 #
 # In every state the examination asks the readers' state without waiting (timeout 0): a
 # card that arrives while it runs is seen by the next run, not waited for.
@@ -35,7 +38,7 @@ bench_require winscard
 # Certificates are made anew for each run; their rows are judged one by one below.
 COMPANION_CHECK_ROWS=0
 relay_py=$BENCH_DIR/pcsc/pcsc_relay.py
-case $state in card | removed | no_reader | stopped) ;; *) qtk_die "unknown state [$state]" ;; esac
+case $state in card | removed | no_reader | stopped | arrival) ;; *) qtk_die "unknown state [$state]" ;; esac
 
 # host_readers: what pcsc-lite on the host sees now (see pcsc_relay.py readers).
 host_readers() { /usr/bin/python3 "$relay_py" readers 2>&1 || true; }
@@ -95,8 +98,10 @@ esac
 echo "the host sees: $(host_readers | tr '\t\n' ' ;')"
 
 # ---- the relay, and the stand-in winscard.dll in this prefix's System32
-/usr/bin/python3 "$relay_py" serve "$BENCH_WORK/relay.port" "$BENCH_WORK/relay.log" \
-    >"$BENCH_WORK/relay.out" 2>&1 &
+hold=
+[[ $state != arrival ]] || hold=$BENCH_WORK/card-arrived
+QTK_PCSC_RELAY_HOLD_RELEASE=$hold /usr/bin/python3 "$relay_py" serve "$BENCH_WORK/relay.port" \
+    "$BENCH_WORK/relay.log" >"$BENCH_WORK/relay.out" 2>&1 &
 relay_pid=$!
 qtk_on_exit qtk_kill_pid "$relay_pid"
 qtk_wait_until 30000 test -s "$BENCH_WORK/relay.port" ||
@@ -181,6 +186,18 @@ if [[ $state == card ]]; then
         "$(grep -E "Call (${key_calls//;/|})\(" exam.err |
             grep -vE 'Call advapi32\.CryptAcquireContext[AW]\([0-9a-f]+,00000000,.*,f0000000\)' |
             sed 's/^[0-9a-f]*://; s/ ret=.*//' | sort -u | tr '\n' ' ')" ""
+elif [[ $state == arrival ]]; then
+    qtk_wine --version >/dev/null
+    timeout "$COMPANION_HANG_S" wine "$COMPANION_EXE" --report-only --json >exam.out 2>exam.err </dev/null &
+    exam_pid=$!
+    qtk_on_exit qtk_kill_pid "$exam_pid"
+    qtk_wait_until 120000 grep -q '^SCardReleaseContext held' "$BENCH_WORK/relay.log" ||
+        qtk_die "the examination never got to SCardReleaseContext: $(cat "$BENCH_WORK/relay.log")"
+    start_card
+    expect_true "the examination was still running when the card arrived" kill -0 "$exam_pid"
+    touch "$hold"
+    COMPANION_STATUS=0
+    wait "$exam_pid" || COMPANION_STATUS=$?
 else
     companion_run exam --report-only --json
 fi
@@ -246,6 +263,12 @@ print(" ".join(sorted(r["id"] for r in json.load(sys.stdin)
         expect_row token.machine.readers fail "no smart-card reader is attached or seen by Windows"
         expect "code" "$(detail token.machine.readers code)" 0x8010002E
         expect "reader rows" "$(reader_rows | wc -l)" 0
+        expect "exit code of tkexamine" "$COMPANION_STATUS" 1
+        ;;
+    arrival)
+        expect "reader state asked" "$(grep -c '^SCardGetStatusChange' "$BENCH_WORK/relay.log")" 1
+        expect_row token.machine.readers pass "2 reader(s) seen, 0 holding a token"
+        expect_row "$first" fail "no token in this reader; no token in any reader"
         expect "exit code of tkexamine" "$COMPANION_STATUS" 1
         ;;
     stopped)

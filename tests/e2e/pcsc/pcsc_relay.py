@@ -5,7 +5,9 @@ values as Windows. The structures differ (DWORD is 64-bit here, the ATR buffer s
 fields are copied one by one, never bytes.
 
   pcsc_relay.py serve PORTFILE LOG   listen on 127.0.0.1 (a free port, written to PORTFILE),
-                                     one line per call and its result in LOG
+                                     one line per call and its result in LOG; with
+                                     QTK_PCSC_RELAY_HOLD_RELEASE=FILE, SCardReleaseContext is
+                                     answered only once FILE exists
   pcsc_relay.py readers              what pcsc-lite sees now, one reader a line:
                                      name<TAB>state (hex)<TAB>ATR (hex), or the error code
 """
@@ -13,6 +15,7 @@ import ctypes
 import os
 import socketserver
 import sys
+import time
 
 MAX_ATR_SIZE = 33
 SCARD_STATE_UNAWARE = 0
@@ -86,6 +89,15 @@ class Handler(socketserver.StreamRequestHandler):
             answer.append(f"{result} {context}")
             note = f"SCardEstablishContext scope={words[1]} -> 0x{result:08X}"
         elif words[0] == "release":
+            hold = os.environ.get("QTK_PCSC_RELAY_HOLD_RELEASE")
+            if hold:
+                # Keeps the caller inside its examination until the case has done what it
+                # wanted done meanwhile (insert a card) and made the file.
+                with open(self.server.log, "a", encoding="utf-8") as log:
+                    log.write("SCardReleaseContext held\n")
+                deadline = time.monotonic() + 120
+                while not os.path.exists(hold) and time.monotonic() < deadline:
+                    time.sleep(0.05)
             result = code(pcsc.SCardReleaseContext(int(words[1])))
             answer.append(str(result))
             note = f"SCardReleaseContext -> 0x{result:08X}"
