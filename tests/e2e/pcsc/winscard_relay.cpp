@@ -112,7 +112,7 @@ bool Ask(const std::string& request, std::vector<std::string>& lines) {
     return ok;
 }
 
-// The first word of a line as a number (results and states are sent in decimal).
+// Word INDEX of a line as a number (results, handles and states travel in decimal).
 unsigned long long Word(const std::string& line, int index) {
     std::size_t start = 0;
     for (int i = 0; i < index; ++i) {
