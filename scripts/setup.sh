@@ -20,6 +20,9 @@ packages=(
   # the release: installers (wixl; msitools reads them back), signing and its test certificates;
   # openssl also makes the token checks' test certificates
   wixl msitools osslsigncode openssl
+  # the token checks against a real PC/SC stack: the daemon, a virtual reader and card
+  pcscd libpcsclite1 vsmartcard-vpcd vsmartcard-vpicc python3-virtualsmartcard
+  python3-pycryptodome
 )
 
 missing=()

@@ -36,6 +36,22 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   foreach(case cli examine directory run_check writer ie_mode token detect)
     qtk_e2e_case(companion_${case} companion_${case}.sh ${QTK_COMPANION_CASE_OPTIONS})
   endforeach()
+
+  # The token rows against a real PC/SC stack on the host (pcscd, the vsmartcard virtual
+  # reader and card), reached through a stand-in winscard.dll that carries each call to a
+  # relay on pcsc-lite (pcsc/): Debian's Wine has no working smart-card layer. Test-only,
+  # never in the kit. One pcscd per machine (its socket path is built in), hence the lock;
+  # a machine without the packages skips the cases and says why.
+  add_library(qtk_winscard_relay SHARED ${CMAKE_CURRENT_LIST_DIR}/pcsc/winscard_relay.cpp)
+  set_target_properties(qtk_winscard_relay PROPERTIES OUTPUT_NAME winscard PREFIX "")
+  target_link_libraries(qtk_winscard_relay PRIVATE ws2_32)
+  target_link_options(qtk_winscard_relay PRIVATE -static -static-libgcc -static-libstdc++)
+  foreach(state card removed no_reader stopped arrival)
+    qtk_e2e_case(companion_pcsc_${state} companion_pcsc.sh ${QTK_COMPANION_CASE_OPTIONS}
+                 --winscard $<TARGET_FILE:qtk_winscard_relay> -- ${state})
+    set_tests_properties(e2e.companion_pcsc_${state} PROPERTIES
+      RESOURCE_LOCK pcscd SKIP_RETURN_CODE 77)
+  endforeach()
 endif()
 
 # The floors of the examination benchmark (bench/examine_bench.sh), built like tkexamine:
