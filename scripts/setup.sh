@@ -20,6 +20,8 @@ packages=(
   # the release: installers (wixl; msitools reads them back), signing and its test certificates;
   # openssl also makes the token checks' test certificates
   wixl msitools osslsigncode openssl
+  # tkfleet's page, opened in a real browser by its test and for the docs' picture
+  chromium
 )
 
 missing=()
