@@ -334,11 +334,21 @@ std::string FleetCsv(const FleetSummary& s) {
                                  CsvField(r.version) + "," + CsvField(r.user) + "," +
                                  std::to_string(r.pass) + "," + std::to_string(r.fail) + "," +
                                  std::to_string(r.undecided) + ",";
-        const std::string tail = "," + CsvField(desk.source) + "\r\n";
-        if (desk.failing.empty()) out += head + "\"\"," + CsvField(r.error) + tail;
+        std::string tail = CsvField(desk.source);
+        tail.insert(tail.begin(), ',');
+        tail += "\r\n";
+        if (desk.failing.empty()) {
+            out += head;
+            out += "\"\",";
+            out += CsvField(r.error);
+            out += tail;
+        }
         for (std::size_t i = 0; i < desk.failing.size(); ++i) {
-            out += head + CsvField((*s.check_ids)[desk.failing[i]]) + "," +
-                   CsvField(i < r.failing.size() ? r.failing[i].reason : std::string_view()) + tail;
+            out += head;
+            out += CsvField((*s.check_ids)[desk.failing[i]]);
+            out += ',';
+            out += CsvField(i < r.failing.size() ? r.failing[i].reason : std::string_view());
+            out += tail;
         }
     }
     for (const UnreadableReport& u : *s.unreadable_reports) {
