@@ -1,104 +1,8 @@
-// tkfleet on a POSIX host: the same run as tkfleet.exe, over std::filesystem and POSIX
-// files, so that the fleet's page can be made (and tested) away from Windows.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
+// tkfleet on a POSIX host: the same run as tkfleet.exe, so that the fleet's page can be
+// made (and tested) away from Windows.
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <random>
 
-#include "fleet/run.h"
-
-namespace {
-
-namespace fs = std::filesystem;
-
-class HostIo : public qtk::fleet::FleetIo {
-public:
-    bool ListReports(const std::string& folder, const std::function<void(const std::string&)>& found,
-                     std::string& why) override {
-        std::error_code error;
-        fs::directory_iterator it(folder, error), end;
-        for (; !error && it != end; it.increment(error)) {
-            const fs::path& path = it->path();
-            std::error_code type_error;
-            if (path.extension() == ".json" && it->is_regular_file(type_error)) found(path.string());
-        }
-        if (error) why = error.message();
-        return !error;
-    }
-
-    bool ReadFile(const std::string& path, std::size_t limit, std::string& bytes, std::string& why) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) {
-            why = std::strerror(errno);
-            return false;
-        }
-        bytes.resize(limit + 1);
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                why = std::strerror(errno);
-                ::close(fd);
-                return false;
-            }
-            if (n == 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        bytes.resize(got);
-        return true;
-    }
-
-    bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& why) override {
-        std::string temporary;
-        int fd = -1;
-        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-            temporary = path + "." + std::to_string(random_()) + ".tmp";
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-            if (fd < 0 && errno != EEXIST) break;
-        }
-        if (fd < 0) {
-            why = std::strerror(errno);
-            return false;
-        }
-        bool ok = true;
-        while (ok && !bytes.empty()) {
-            const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR) continue;
-            ok = n > 0;
-            if (ok) bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        ok = ok && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
-        ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-        if (!ok) {
-            why = std::strerror(errno);
-            ::unlink(temporary.c_str());
-        }
-        return ok;
-    }
-
-    std::string Join(const std::string& folder, const std::string& name) override {
-        return (fs::path(folder) / name).string();
-    }
-    void Out(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
-    void Err(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
-    std::int64_t SteadyMs() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
-
-private:
-    std::mt19937_64 random_{std::random_device{}()};
-};
-
-}  // namespace
+#include "fleet/host_io.h"
 
 int main(int argc, char** argv) {
     const qtk::fleet::ParsedCommandLine parsed =
@@ -107,8 +11,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tkfleet: %s\n\n%s", parsed.error.c_str(), qtk::fleet::UsageText().c_str());
         return qtk::fleet::exit_code::kBadCommandLine;
     }
-    HostIo io;
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::system_clock::now().time_since_epoch()).count();
-    return qtk::fleet::Run(*parsed.options, io, now, QTK_VERSION);
+    qtk::fleet::HostIo io;
+    return qtk::fleet::Run(*parsed.options, io, qtk::fleet::SystemNowMs(), QTK_VERSION);
 }
