@@ -23,7 +23,7 @@ svg .fail{fill:#c0392b}svg .undecided{fill:#f0b27a}svg a:hover text{text-decorat
 table{border-collapse:collapse;background:#fff;border:1px solid #d8dde3;width:100%}
 th,td{padding:.35em .6em;border-bottom:1px solid #e5e8ec;text-align:left;vertical-align:top}
 th button{font:inherit;font-weight:600;border:0;background:none;padding:0;cursor:pointer;color:#1d4f91}
-td.n{text-align:right;font-variant-numeric:tabular-nums}
+td.n{text-align:right;font-variant-numeric:tabular-nums}td.nw{white-space:nowrap}
 tr.failing td:first-child{border-left:4px solid #c0392b}tr.undecided td:first-child{border-left:4px solid #d68910}
 tr.ready td:first-child{border-left:4px solid #2e8540}
 .tag{display:inline-block;font-size:.8em;padding:0 .4em;border-radius:3px;background:#e5e8ec;margin-left:.3em}
@@ -182,7 +182,7 @@ void Desks(std::string& out, const FleetSummary& s) {
         for (const std::uint32_t c : desk.failing) checks += std::to_string(c) + " ";
         for (const std::uint32_t c : desk.undecided) checks += std::to_string(c) + " ";
         out += "<tr id=\"desk-" + std::to_string(d) + "\" class=\"" + VerdictWord(row.verdict) +
-               "\" data-checks=\"" + checks + "\"><td>" + HtmlEscape(r.computer_name) +
+               "\" data-checks=\"" + checks + "\"><td class=\"nw\">" + HtmlEscape(r.computer_name) +
                (row.stale ? "<span class=\"tag stale\">stale</span>" : "") + "</td><td>" +
                VerdictWord(row.verdict) + "</td><td class=\"n\">" + std::to_string(r.fail) +
                "</td><td class=\"n\">" + std::to_string(r.undecided) + "</td><td class=\"n\">" +
@@ -199,7 +199,8 @@ void Desks(std::string& out, const FleetSummary& s) {
             }
             out += "</ul>";
         }
-        out += "</td><td>" + HtmlEscape(r.user) + "</td><td>" + HtmlEscape(r.started_text) + "</td><td>" +
+        out += "</td><td>" + HtmlEscape(r.user) + "</td><td class=\"nw\">" + HtmlEscape(r.started_text) +
+               "</td><td class=\"nw\">" +
                HtmlEscape(r.version) + (row.old_version ? "<span class=\"tag old\">old</span>" : "") +
                "</td></tr>";
     }
