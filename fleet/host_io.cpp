@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -32,10 +33,12 @@ bool HostIo::ReadFile(const std::string& path, std::size_t limit, std::string& b
         why = std::strerror(errno);
         return false;
     }
-    bytes.resize(limit + 1);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    // In pieces, not into a buffer of the largest size allowed: that would be filled (and
+    // zeroed) for every report, however small.
+    bytes.clear();
+    char piece[65536];
+    while (bytes.size() <= limit) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             why = std::strerror(errno);
@@ -43,10 +46,9 @@ bool HostIo::ReadFile(const std::string& path, std::size_t limit, std::string& b
             return false;
         }
         if (n == 0) break;
-        got += static_cast<std::size_t>(n);
+        bytes.append(piece, std::min(static_cast<std::size_t>(n), limit + 1 - bytes.size()));
     }
     ::close(fd);
-    bytes.resize(got);
     return true;
 }
 

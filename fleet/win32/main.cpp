@@ -105,22 +105,22 @@ public:
             why = ErrorText(GetLastError());
             return false;
         }
-        bytes.resize(limit + 1);
-        std::size_t got = 0;
+        // In pieces, not into a buffer of the largest size allowed: that would be filled
+        // (and zeroed) for every report, however small.
+        bytes.clear();
+        char piece[65536];
         bool ok = true;
-        while (got < bytes.size()) {
+        while (bytes.size() <= limit) {
             DWORD n = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 20));
-            if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
+            if (!::ReadFile(file, piece, sizeof piece, &n, nullptr)) {
                 why = ErrorText(GetLastError());
                 ok = false;
                 break;
             }
             if (n == 0) break;
-            got += n;
+            bytes.append(piece, std::min<std::size_t>(n, limit + 1 - bytes.size()));
         }
         CloseHandle(file);
-        bytes.resize(got);
         return ok;
     }
 
