@@ -81,6 +81,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
     Options options;
     bool json_seen = false;
     bool user_seen = false;
+    bool detect_seen = false;
     const auto bad = [](std::wstring why) { return ParsedCommandLine{std::nullopt, std::move(why)}; };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::wstring& arg = args[i];
@@ -125,6 +126,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             if (!IsSidString(sid)) return bad(L"--user: \"" + sid + L"\" is not a SID (S-1-5-21-...)");
             sid[0] = L'S';
             options.user_sid = sid;
+        } else if (name == L"detect") {
+            if (detect_seen) return bad(L"--detect is given more than once");
+            detect_seen = true;
+            if (!option->value) {
+                options.detect = Options::Detect::On;
+            } else if (FoldCase(*option->value) == L"strict") {
+                options.detect = Options::Detect::Strict;
+            } else {
+                return bad(L"--detect: \"" + *option->value + L"\" is not a mode (--detect or --detect=strict)");
+            }
+            // A detection script looks and changes nothing.
+            options.report_only = true;
         } else if (name == L"skip") {
             std::wstring list;
             if (option->value) {
@@ -150,6 +163,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             return bad(L"unknown option " + arg);
         }
     }
+    if (options.detect != Options::Detect::Off && options.json == Options::Json::Stdout) {
+        return bad(L"--detect prints one line on the standard output; write the report to a file with --json=PATH");
+    }
     return ParsedCommandLine{options, {}};
 }
 
@@ -170,17 +186,24 @@ std::wstring UsageText() {
            L"                     to PATH\\<COMPUTERNAME>.json\n"
            L"  --report-only      examine and report, write nothing into " + directory + L"\n"
            L"  --user SID         examine the settings of the user with this SID\n"
-           L"                     (default: this user; under SYSTEM, the console user)\n"
+           L"                     (default: this user; under SYSTEM, the console user,\n"
+           L"                     else the one user signed in to an active session)\n"
            L"  --skip=GROUP[,..]  leave out a group that only the report shows:\n"
            L"                     token (reader, token, certificates, services),\n"
            L"                     ie_mode (Edge's IE mode site list)\n"
+           L"  --detect[=strict]  for a management system's detection script: examine\n"
+           L"                     (report only), print one line of at most 2048\n"
+           L"                     characters, exit 0 (no issue) or 1 (issue: a check\n"
+           L"                     failed, or the run could not complete). Undecided\n"
+           L"                     checks are named but are no issue, unless =strict\n"
            L"\n"
            L"Exit codes:\n"
            L"  0   every check passed\n"
            L"  1   at least one check failed\n"
            L"  2   nothing failed, but at least one check is undecided\n"
            L"  3   the examination could not complete (the error is on the standard error)\n"
-           L"  87  the command line is not understood\n";
+           L"  87  the command line is not understood\n"
+           L"With --detect only 0 (no issue) and 1 (issue) are used.\n";
 }
 
 }  // namespace qtk::companion

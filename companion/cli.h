@@ -26,6 +26,10 @@ struct Options {
     // where the token is checked elsewhere), as their report ids, each once, in the order
     // given. The window's groups cannot be left out: the diagnostic needs every marker.
     std::vector<std::string> skip;
+    // --detect: one line and exit 0 (no issue) or 1 (issue), as a management system's
+    // detection script answers (companion/detection.h); never writes markers. Strict: an
+    // undecided row is an issue too.
+    enum class Detect { Off, On, Strict } detect = Detect::Off;
 };
 
 // The groups --skip may name: the ones that end only in the report.

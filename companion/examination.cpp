@@ -94,8 +94,8 @@ std::vector<CheckResult> Examine(RegistrySource& registry, const UserChoice& cho
         rows.insert(rows.end(), std::make_move_iterator(more.begin()),
                     std::make_move_iterator(more.end()));
     };
-    if (seams.fetcher != nullptr && seams.parser != nullptr) {
-        append(ExamineIeMode(examined, *seams.fetcher, *seams.parser));
+    if (seams.fetcher != nullptr && seams.parser != nullptr && seams.ie11 != nullptr) {
+        append(ExamineIeMode(examined, *seams.fetcher, *seams.parser, *seams.ie11));
     }
     if (seams.token != nullptr) append(ExamineTokenReadiness(*seams.token, examined, choice.user));
     FinishRows(rows, choice);

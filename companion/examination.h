@@ -37,13 +37,14 @@ std::vector<CheckResult> ExamineWorkstation(RegistrySource& registry,
                                             ZoneMapper* zones = nullptr);
 
 // What the examination asks of Windows besides the registry. A seam left null leaves its
-// part out: without zones, Windows' own zone; without fetcher and parser, the IE-mode
-// group; without token, the token group.
+// part out: without zones, Windows' own zone; without fetcher, parser and ie11, the
+// IE-mode group; without token, the token group.
 struct ExaminationSeams {
     ZoneMapper* zones = nullptr;
     SiteListFetcher* fetcher = nullptr;
     SiteListParser* parser = nullptr;
     TokenSystem* token = nullptr;
+    Ie11FeatureProbe* ie11 = nullptr;
 };
 
 // The whole examination, in report order: the window's rows with their markers, then the

@@ -10,12 +10,17 @@ namespace qtk::companion {
 namespace {
 
 constexpr std::wstring_view kEdgePolicies = L"Software\\Policies\\Microsoft\\Edge";
+constexpr std::wstring_view kIePolicies =
+    L"Software\\Policies\\Microsoft\\Internet Explorer\\Main\\EnterpriseMode";
 constexpr std::wstring_view kLevelName = L"InternetExplorerIntegrationLevel";
+constexpr std::wstring_view kCloudListName = L"InternetExplorerIntegrationCloudSiteList";
 constexpr std::wstring_view kSiteListName = L"InternetExplorerIntegrationSiteList";
+constexpr std::wstring_view kIeSiteListName = L"SiteList";
 
-KeyPlace EdgePolicyPlace(Hive hive) {
-    return KeyPlace{hive, SettingsView(hive), std::wstring(kEdgePolicies)};
+KeyPlace PolicyPlace(Hive hive, std::wstring_view key) {
+    return KeyPlace{hive, SettingsView(hive), std::wstring(key)};
 }
+KeyPlace EdgePolicyPlace(Hive hive) { return PolicyPlace(hive, kEdgePolicies); }
 
 // One scope's value: absent, present, or a finding that says why it could not be read.
 template <typename T>
@@ -40,10 +45,10 @@ ScopeRead<std::wstring> ReadPolicyString(RegistrySource& registry, const KeyPlac
 // The machine's value holds where it is set; the user's counts only where the machine is
 // known to be silent.
 template <typename T, typename Read>
-PolicyValue<T> Merge(Read read) {
+PolicyValue<T> Merge(std::wstring_view key, Read read) {
     PolicyValue<T> merged;
     for (const Hive hive : {Hive::LocalMachine, Hive::CurrentUser}) {
-        merged.place = EdgePolicyPlace(hive);
+        merged.place = PolicyPlace(hive, key);
         ScopeRead<T> scope = read(merged.place);
         if (scope.unreadable) {
             merged.unreadable = std::move(scope.unreadable);
@@ -54,15 +59,25 @@ PolicyValue<T> Merge(Read read) {
             return merged;
         }
     }
-    merged.place = EdgePolicyPlace(Hive::LocalMachine);
+    merged.place = PolicyPlace(Hive::LocalMachine, key);
     return merged;
+}
+
+// A string policy; an empty value configures nothing.
+PolicyValue<std::wstring> MergeString(RegistrySource& registry, std::wstring_view key,
+                                      std::wstring_view name) {
+    return Merge<std::wstring>(key, [&](const KeyPlace& place) {
+        ScopeRead<std::wstring> read = ReadPolicyString(registry, place, name);
+        if (read.value && Trim(*read.value).empty()) read.value.reset();
+        return read;
+    });
 }
 
 std::wstring LevelText(std::uint32_t level) {
     switch (level) {
         case 0: return L"0 (None)";
         case 1: return L"1 (IEMode)";
-        case 2: return L"2 (NeedIE)";
+        case 2: return L"2 (NeedIE, IE mode since June 2022)";
         default: return std::to_wstring(level);
     }
 }
@@ -151,17 +166,27 @@ std::pair<RowVerdict, std::wstring> FromList(const TrustedSite& site, const Site
     const DomainDecision domain = DecideDomain(list, site.scheme, site.host);
     *deciding = domain.any_host;
     std::wstring others;
+    std::wstring neutral;
     for (const auto& [host, decision] : domain.exceptions) {
+        if (domain.any_host.ie_mode && decision.neutral) {
+            neutral += (neutral.empty() ? L"" : L", ") + host;
+            continue;
+        }
         if (!others.empty()) others += L"; ";
         others += host + L" (" + Because(decision) + L")";
     }
     if (domain.any_host.ie_mode) {
-        if (domain.exceptions.empty()) {
+        std::wstring reason = L"the hosts of " + caption + L" open in IE mode (" +
+                              Because(domain.any_host) + L")";
+        if (!others.empty()) return {RowVerdict::Fail, reason + L" except " + others};
+        if (neutral.empty()) {
             return {RowVerdict::Pass, L"every host of " + caption + L" opens in IE mode (" +
                                           Because(domain.any_host) + L")"};
         }
-        return {RowVerdict::Fail, L"the hosts of " + caption + L" open in IE mode (" +
-                                      Because(domain.any_host) + L") except " + others};
+        // Sign-on servers are meant to be neutral, so that IE-mode pages can authenticate.
+        return {RowVerdict::Pass,
+                reason + L"; neutral below it, as Microsoft advises for sign-on servers, and "
+                         L"so kept in IE mode when reached from its pages: " + neutral};
     }
     std::wstring reason = domain.any_host.listed
                               ? L"the hosts of " + caption + L" do not open in IE mode (" +
@@ -176,17 +201,32 @@ std::pair<RowVerdict, std::wstring> FromList(const TrustedSite& site, const Site
 
 IeModePolicy ReadIeModePolicy(RegistrySource& registry) {
     IeModePolicy policy;
-    policy.level = Merge<std::uint32_t>([&](const KeyPlace& place) {
+    policy.level = Merge<std::uint32_t>(kEdgePolicies, [&](const KeyPlace& place) {
         const DwordRead read = ReadOptionalDword(registry, place, kLevelName);
         return ScopeRead<std::uint32_t>{read.value, read.unreadable};
     });
-    policy.site_list = Merge<std::wstring>([&](const KeyPlace& place) {
-        ScopeRead<std::wstring> read = ReadPolicyString(registry, place, kSiteListName);
-        // An empty value configures nothing.
-        if (read.value && Trim(*read.value).empty()) read.value.reset();
-        return read;
-    });
+    policy.cloud_site_list = MergeString(registry, kEdgePolicies, kCloudListName);
+    policy.site_list = MergeString(registry, kEdgePolicies, kSiteListName);
+    policy.ie_site_list = MergeString(registry, kIePolicies, kIeSiteListName);
     return policy;
+}
+
+Ie11Feature Ie11Program(std::wstring program, long error, bool is_folder,
+                        std::wstring error_text) {
+    Ie11Feature feature;
+    feature.program = std::move(program);
+    if (error == reg_error::kSuccess) {
+        feature.state = is_folder ? Ie11State::Unknown : Ie11State::Present;
+        if (is_folder) feature.problem = feature.program + L" is a folder, not a program";
+    } else if (error == reg_error::kFileNotFound || error == reg_error::kPathNotFound) {
+        feature.state = Ie11State::Removed;
+    } else {
+        feature.state = Ie11State::Unknown;
+        feature.problem = L"cannot look for " + feature.program + L" (" +
+                          (error_text.empty() ? L"error " + std::to_wstring(error) : error_text) +
+                          L")";
+    }
+    return feature;
 }
 
 std::optional<SiteListLocation> ParseSiteListLocation(std::wstring_view text,
@@ -239,7 +279,15 @@ std::optional<SiteListLocation> ParseSiteListLocation(std::wstring_view text,
 }
 
 std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher& fetcher,
-                                       SiteListParser& parser) {
+                                       SiteListParser& parser, Ie11FeatureProbe& ie11) {
+    const Ie11Feature feature = ie11.Look();
+    if (feature.state == Ie11State::Removed) {
+        return EveryRow(RowVerdict::Fail,
+                        L"IE mode needs the Internet Explorer 11 feature of Windows, which has "
+                        L"been removed from this system (" +
+                            feature.program + L" is missing)",
+                        feature.program);
+    }
     const IeModePolicy policy = ReadIeModePolicy(registry);
     const std::wstring level_place = DescribePlace(policy.level.place);
     if (policy.level.unreadable) {
@@ -251,31 +299,50 @@ std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher
                             L" is set neither for the machine nor for the user",
                         DescribePlace(EdgePolicyPlace(Hive::LocalMachine)));
     }
-    if (*policy.level.value != 1) {
-        std::wstring reason = L"IE mode is not switched on: " + std::wstring(kLevelName) +
-                              L" is " + LevelText(*policy.level.value);
-        if (*policy.level.value == 2) {
-            reason += L", a standalone IE11 window, which Windows has retired";
-        }
-        return EveryRow(RowVerdict::Fail, reason + L"; IE mode needs 1 (IEMode)", level_place);
-    }
-    const std::wstring list_place = DescribePlace(policy.site_list.place);
-    if (policy.site_list.unreadable) {
-        return EveryRow(RowVerdict::Undecided, policy.site_list.unreadable->reason, list_place);
-    }
-    if (!policy.site_list.value) {
+    // NeedIE asked for a standalone IE11 window; with IE11 retired it gives IE mode.
+    if (*policy.level.value != 1 && *policy.level.value != 2) {
         return EveryRow(RowVerdict::Fail,
-                        L"IE mode is on but no Enterprise Mode Site List is configured (" +
-                            std::wstring(kSiteListName) + L" is not set), so no site opens in it",
-                        list_place);
+                        L"IE mode is not switched on: " + std::wstring(kLevelName) + L" is " +
+                            LevelText(*policy.level.value) +
+                            L"; IE mode needs 1 (IEMode) or 2 (NeedIE)",
+                        level_place);
     }
-    const std::wstring& written = *policy.site_list.value;
+    const PolicyValue<std::wstring>& cloud = policy.cloud_site_list;
+    if (cloud.unreadable) {
+        return EveryRow(RowVerdict::Undecided, cloud.unreadable->reason,
+                        DescribePlace(cloud.place));
+    }
+    if (cloud.value) {
+        return EveryRow(RowVerdict::Undecided,
+                        L"Edge takes its site list from the Microsoft 365 admin center (" +
+                            std::wstring(kCloudListName) + L" is " + *cloud.value + L" in " +
+                            DescribePlace(cloud.place) +
+                            L"), which overrides any local list and cannot be read here",
+                        DescribePlace(cloud.place));
+    }
+    // Edge's own list where set; else Internet Explorer's, which IE mode uses as well.
+    const bool edge_list = policy.site_list.value || policy.site_list.unreadable;
+    const PolicyValue<std::wstring>& in_force = edge_list ? policy.site_list : policy.ie_site_list;
+    const std::wstring_view in_force_name = edge_list ? kSiteListName : kIeSiteListName;
+    const std::wstring list_place = DescribePlace(in_force.place);
+    if (in_force.unreadable) {
+        return EveryRow(RowVerdict::Undecided, in_force.unreadable->reason, list_place);
+    }
+    if (!in_force.value) {
+        return EveryRow(RowVerdict::Fail,
+                        L"IE mode is on but no Enterprise Mode Site List is configured (neither " +
+                            std::wstring(kSiteListName) + L" nor Internet Explorer's " +
+                            std::wstring(kIeSiteListName) + L" under " +
+                            std::wstring(kIePolicies) + L" is set), so no site opens in it",
+                        DescribePlace(policy.site_list.place));
+    }
+    const std::wstring& written = *in_force.value;
     std::wstring problem;
     const std::optional<SiteListLocation> location = ParseSiteListLocation(written, &problem);
     if (!location) {
         return EveryRow(RowVerdict::Undecided,
                         L"the site list cannot be loaded: " + problem + L" (" + list_place +
-                            L" value " + std::wstring(kSiteListName) + L")",
+                            L" value " + std::wstring(in_force_name) + L")",
                         list_place);
     }
     const FetchedList fetched = fetcher.Fetch(*location);
@@ -297,11 +364,24 @@ std::vector<CheckResult> ExamineIeMode(RegistrySource& registry, SiteListFetcher
     for (const TrustedSite& site : TrustedSites()) {
         SiteListDecision deciding;
         auto [verdict, reason] = FromList(site, list, &deciding);
-        if (v1 && deciding.listed) {
-            reason += L"; the list uses schema v.1, and Microsoft asks for v.2 for IE mode";
+        if (v1 && verdict == RowVerdict::Pass) {
+            verdict = RowVerdict::Fail;
+            reason = (site.wildcard ? L"the hosts of " + SiteCaption(site) + L" are"
+                                    : SiteCaption(site) + L" is") +
+                     L" sent to IE11 only by a schema v.1 list (" + Because(deciding) +
+                     L"), and IE mode does not support v.1 lists: convert the list to v.2";
+        } else if (v1 && deciding.listed) {
+            reason += L"; the list uses schema v.1, which IE mode does not support";
+        }
+        if (verdict == RowVerdict::Pass && feature.state == Ie11State::Unknown) {
+            verdict = RowVerdict::Undecided;
+            reason += L", but whether the Internet Explorer 11 feature IE mode needs is "
+                      L"installed cannot be told: " + feature.problem;
         }
         CheckResult row = Row(site, verdict, std::move(reason), written);
         row.details.emplace_back("integration_level", LevelText(*policy.level.value));
+        row.details.emplace_back("site_list_policy", list_place + L" value " +
+                                                         std::wstring(in_force_name));
         row.details.emplace_back("site_list", written);
         row.details.emplace_back("schema", v1 ? L"v.1" : L"v.2");
         if (!list.version.empty()) row.details.emplace_back("list_version", list.version);

@@ -1,5 +1,6 @@
 #include "companion/run_context.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qtk::companion {
@@ -25,6 +26,42 @@ UserChoice Someone(SessionSource& sessions, UserChoice choice, const std::wstrin
     return choice;
 }
 
+// Nobody at the console: the one user actively connected to another session (Remote
+// Desktop, a multi-session host). Several of them leave the choice to whoever runs us.
+UserChoice ActiveSessionUser(SessionSource& sessions, UserChoice choice,
+                             std::optional<std::uint32_t> console) {
+    std::vector<std::uint32_t> active;
+    if (const long error = sessions.ActiveSessions(&active); error != 0) {
+        return Nobody(std::move(choice),
+                      L"no user logged on at the console, and the other sessions cannot be "
+                      L"listed (error " + std::to_wstring(error) + L")");
+    }
+    std::vector<std::wstring> sids;
+    std::vector<std::wstring> who;  // as the reason names them
+    for (const std::uint32_t session : active) {
+        if (session == console) continue;
+        std::wstring sid;
+        const long error = sessions.SessionUserSid(session, &sid);
+        if (error == kErrorNoToken) continue;
+        if (error != 0) {
+            who.push_back(L"session " + std::to_wstring(session) + L" (error " +
+                          std::to_wstring(error) + L")");
+            continue;
+        }
+        // One user in two sessions is still one user.
+        if (std::find(sids.begin(), sids.end(), sid) != sids.end()) continue;
+        sids.push_back(sid);
+        const std::wstring name = sessions.AccountName(sid);
+        who.push_back(name.empty() ? sid : name + L" (" + sid + L")");
+    }
+    if (who.empty()) return Nobody(std::move(choice), std::wstring(kNoUserLoggedOn));
+    if (who.size() == 1 && sids.size() == 1) return Someone(sessions, std::move(choice), sids[0]);
+    std::wstring names;
+    for (const std::wstring& one : who) names += (names.empty() ? L"" : L", ") + one;
+    return Nobody(std::move(choice), L"several users are signed in (" + names +
+                                         L"); name the one to examine with --user SID");
+}
+
 }  // namespace
 
 UserChoice ChooseUser(SessionSource& sessions, const std::wstring& requested_sid) {
@@ -46,16 +83,18 @@ UserChoice ChooseUser(SessionSource& sessions, const std::wstring& requested_sid
         return choice;
     }
     choice.user.name.clear();
-    const std::optional<std::uint32_t> session = sessions.ConsoleSession();
-    if (!session) return Nobody(std::move(choice), std::wstring(kNoUserLoggedOn));
-    std::wstring sid;
-    const long error = sessions.SessionUserSid(*session, &sid);
-    if (error == kErrorNoToken) return Nobody(std::move(choice), std::wstring(kNoUserLoggedOn));
-    if (error != 0) {
-        return Nobody(std::move(choice), L"cannot find the user at the console (error " +
-                                             std::to_wstring(error) + L")");
+    const std::optional<std::uint32_t> console = sessions.ConsoleSession();
+    if (console) {
+        std::wstring sid;
+        const long error = sessions.SessionUserSid(*console, &sid);
+        if (error == 0) return Someone(sessions, std::move(choice), sid);
+        // Someone may be at the console whom we cannot name: never look past them.
+        if (error != kErrorNoToken) {
+            return Nobody(std::move(choice), L"cannot find the user at the console (error " +
+                                                 std::to_wstring(error) + L")");
+        }
     }
-    return Someone(sessions, std::move(choice), sid);
+    return ActiveSessionUser(sessions, std::move(choice), console);
 }
 
 std::wstring ExaminedSid(const UserChoice& choice) {

@@ -4,8 +4,12 @@
 // A management system runs it as SYSTEM, whose own HKEY_CURRENT_USER means nothing for
 // the token key: the user columns are then those of the user at the console, found from
 // the console session's token, and read from that user's hive under HKEY_USERS\<SID>.
-// --user SID names a user explicitly. With nobody to examine, every user row is
-// undecided ("no user logged on"); SYSTEM's own settings are never reported as a user's.
+// --user SID names a user explicitly. Nobody at the console (a desk reached over Remote
+// Desktop, a multi-session host): the user of the one active session; with several users
+// active there is no telling whose desk is meant, so nobody is examined and the reason
+// names them (the caller then names one with --user). With nobody to examine, every user
+// row is undecided ("no user logged on"); SYSTEM's own settings are never reported as a
+// user's.
 //
 // Sources:
 // - WTSGetActiveConsoleSessionId: "If there is no session attached to the physical
@@ -15,6 +19,12 @@
 // - WTSQueryUserToken: only callable by LocalSystem (SE_TCB_NAME); ERROR_NO_TOKEN when
 //   "the token query is for a session in which no user is logged-on".
 //   https://learn.microsoft.com/windows/win32/api/wtsapi32/nf-wtsapi32-wtsqueryusertoken
+// - WTSEnumerateSessionsW lists the sessions with their WTS_CONNECTSTATE_CLASS state;
+//   WTSActive: "A user is logged on to the WinStation. This state occurs when a user is
+//   signed in and actively connected to the device." A disconnected session (WTSDisconnected)
+//   has a user but nobody at it.
+//   https://learn.microsoft.com/windows/win32/api/wtsapi32/nf-wtsapi32-wtsenumeratesessionsw
+//   https://learn.microsoft.com/windows/win32/api/wtsapi32/ne-wtsapi32-wts_connectstate_class
 // - A loaded user profile's hive is HKEY_USERS\<SID>; HKEY_CURRENT_USER of SYSTEM maps to
 //   HKEY_USERS\.DEFAULT, not to any logged-on user ("HKEY_CURRENT_USER" in Predefined Keys,
 //   https://learn.microsoft.com/windows/win32/sysinfo/predefined-keys).
@@ -44,6 +54,9 @@ public:
     // The SID of the user logged on to session: 0, or a Windows error number
     // (ERROR_NO_TOKEN 1008 when nobody is logged on there).
     virtual long SessionUserSid(std::uint32_t session, std::wstring* sid) = 0;
+    // The sessions a user is actively connected to (WTSActive), the console's among them
+    // or not: 0, or a Windows error number when they cannot be listed.
+    virtual long ActiveSessions(std::vector<std::uint32_t>* sessions) = 0;
     // "DOMAIN\user", or empty when the account cannot be named.
     virtual std::wstring AccountName(const std::wstring& sid) = 0;
     // Whether HKEY_USERS\<sid> is there to read (the user's profile is loaded).

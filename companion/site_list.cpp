@@ -113,6 +113,7 @@ SiteListDecision FromSite(const SiteListSite& site) {
     } else if (open_in == L"msedge") {
         decision.why = L"open-in MSEdge: stays in Edge";
     } else if (open_in.empty() || open_in == L"none") {
+        decision.neutral = true;
         decision.why = L"a neutral site (open-in " +
                        (site.open_in.empty() ? std::wstring(L"not given") : site.open_in) +
                        L"): it stays in the engine the navigation started in";

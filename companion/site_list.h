@@ -12,8 +12,8 @@
 //   Mode) and a <docMode> section (a document mode per entry). exclude="true" takes a
 //   domain or path out; a <docMode> entry applies only where it names a docMode. When both
 //   sections name the same domain, the <emie> one applies. A <path> inside a <path> is
-//   ignored. Sites a v.1 list puts in IE11 open in IE mode here too, although Microsoft asks
-//   for v.2 for IE mode; the reason says so, so that a person can convert the list.
+//   ignored. Read here only to say which sites such a list would send to IE11: Edge's IE
+//   mode does not support v.1 lists (see ie_mode.h).
 // Shared by both:
 // - an entry is written without a protocol and applies to http and https; a port, when
 //   given, limits it to that port;
@@ -101,6 +101,7 @@ private:
 struct SiteListDecision {
     bool ie_mode = false;
     bool listed = false;    // some entry decided; false: the list does not name the site
+    bool neutral = false;   // v.2 open-in None or not given: stays in the engine it started in
     std::wstring entry;     // the deciding entry as written, "qrn.example/app" and the like
     std::wstring why;       // "open-in IE11", "open-in MSEdge", "excluded in <emie>", ...
 };

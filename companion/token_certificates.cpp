@@ -31,6 +31,23 @@ std::wstring ChainErrorText(std::uint32_t code) {
     }
 }
 
+// Why the certificate's usage would let it sign in to Windows with a smart card; empty
+// when it would not.
+std::wstring WindowsLogon(const CertificateFacts& certificate, const LogonPolicy& policy) {
+    if (Contains(certificate.usages, kSmartCardLogonOid)) return L"Smart Card Logon usage";
+    if (!policy.allow_no_eku) return L"";
+    if (!certificate.usage_restricted) {
+        return L"no extended key usage, allowed by AllowCertificatesWithNoEKU";
+    }
+    if (Contains(certificate.usages, kAnyUsageOid)) {
+        return L"All Purpose usage, allowed by AllowCertificatesWithNoEKU";
+    }
+    if (Contains(certificate.usages, kClientAuthOid)) {
+        return L"Client Authentication usage, allowed by AllowCertificatesWithNoEKU";
+    }
+    return L"";
+}
+
 }  // namespace
 
 std::wstring UtcText(std::int64_t seconds) {
@@ -81,8 +98,20 @@ bool IsTokenProvider(const CertificateFacts& certificate,
     });
 }
 
+LogonPolicy ReadLogonPolicy(RegistrySource& registry) {
+    LogonPolicy policy;
+    OpenedKey key;
+    const KeyPlace place{Hive::LocalMachine, View::Bits64, std::wstring(kSmartCardLogonPolicyKey)};
+    std::uint32_t value = 0;
+    if (key.Open(registry, place) == reg_error::kSuccess &&
+        registry.ReadDword(key.Handle(), kAllowNoEkuValue, &value) == reg_error::kSuccess) {
+        policy.allow_no_eku = value == 1;
+    }
+    return policy;
+}
+
 CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVerdict& chain,
-                             std::int64_t now) {
+                             std::int64_t now, const LogonPolicy& policy) {
     CheckResult row = TokenRow(
         RowId(kTokenGroup, RowScope::User, {L"certificate", Widen(certificate.thumbprint)}),
         RowScope::User, certificate.subject);
@@ -118,11 +147,33 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
     AddDetail(row, "client_authentication", client_auth ? L"yes" : L"no");
     if (!client_auth) faults.push_back(L"not usable for Client Authentication");
 
+    // A partial chain's policy error is CERT_E_CHAINING or, as the chain ends short of a
+    // root, CERT_E_UNTRUSTEDROOT; any other error (a bad signature, a revoked issuer) is a
+    // fault of the part that was found.
+    const bool partial =
+        chain.policy_error == chain::kChaining ||
+        ((chain.trust_status & chain::kPartialChain) != 0 &&
+         (chain.policy_error == 0 || chain.policy_error == chain::kUntrustedRoot));
     if (chain.build_error != 0) {
         undecided = true;
         notes.push_back(Cat({L"its chain could not be built (Windows error ",
                              std::to_wstring(chain.build_error), L")"}));
         AddDetail(row, "chain", L"not built");
+    } else if (partial) {
+        // Windows would fetch the missing issuer when the certificate is used; whether it
+        // then reaches a trusted root cannot be told from this machine's stores.
+        undecided = true;
+        notes.push_back(Cat(
+            {L"its chain cannot be completed from this machine's stores (",
+             (chain.trust_status & chain::kPartialChain) ? L"CERT_TRUST_IS_PARTIAL_CHAIN"
+                                                         : L"CERT_E_CHAINING",
+             L"): the issuer ",
+             chain.last_issuer.empty() ? L"of its last certificate" : chain.last_issuer,
+             L" is in none of them; Windows fetches a missing issuer when the certificate is "
+             L"used, so whether it reaches a trusted root cannot be told here"}));
+        AddDetail(row, "chain", L"partial");
+        AddDetail(row, "trust_status", Hex32(chain.trust_status));
+        if (!chain.last_issuer.empty()) AddDetail(row, "missing_issuer", chain.last_issuer);
     } else if (chain.policy_error != 0) {
         faults.push_back(
             Cat({L"does not chain to a trusted root: ", ChainErrorText(chain.policy_error)}));
@@ -132,6 +183,10 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
     } else {
         AddDetail(row, "chain", L"trusted");
     }
+
+    // Windows sign-in is told, not judged: the kit signs in to the web.
+    const std::wstring logon = WindowsLogon(certificate, policy);
+    AddDetail(row, "windows_logon", logon.empty() ? L"no" : L"yes");
 
     std::wstring reason;
     for (const auto* list : {&faults, &notes}) {
@@ -146,8 +201,14 @@ CheckResult JudgeCertificate(const CertificateFacts& certificate, const ChainVer
         row.verdict = RowVerdict::Undecided;
     } else {
         row.verdict = RowVerdict::Pass;
-        reason =
-            reason.empty() ? L"usable for signing in" : Cat({L"usable for signing in; ", reason});
+        const std::wstring windows =
+            logon.empty()
+                ? Cat({L"not for Windows sign-in (no Smart Card Logon usage",
+                       policy.allow_no_eku ? L"" : L", and AllowCertificatesWithNoEKU is not set",
+                       L")"})
+                : Cat({L"also for Windows sign-in (", logon, L")"});
+        reason = Cat({L"usable for web sign-in (TLS client authentication); ", windows,
+                      reason.empty() ? L"" : L"; ", reason});
     }
     row.reason = std::move(reason);
     return row;

@@ -1,5 +1,6 @@
 #include "companion/token_readiness.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -40,6 +41,13 @@ std::wstring StepText(ReaderStep step) {
         case ReaderStep::None: break;
     }
     return L"the reader survey";
+}
+
+// A reader holds a token the machine can use: one is present and answers.
+bool HoldsToken(const ReaderFacts& reader) {
+    const std::uint32_t state = reader.event_state;
+    return (state & scard::kStatePresent) != 0 &&
+           (state & (scard::kStateMute | scard::kStateUnknown | scard::kStateUnavailable)) == 0;
 }
 
 }  // namespace
@@ -84,6 +92,12 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     } else {
         readers.verdict = RowVerdict::Pass;
         readers.reason = Cat({std::to_wstring(survey.readers.size()), L" reader(s) seen"});
+        if (survey.failed_at == ReaderStep::None) {
+            const auto holding = static_cast<std::size_t>(
+                std::count_if(survey.readers.begin(), survey.readers.end(), HoldsToken));
+            readers.reason += Cat({L", ", std::to_wstring(holding), L" holding a token"});
+            AddDetail(readers, "tokens", std::to_wstring(holding));
+        }
         // Detail names are keys of one object in the report: each reader gets its own.
         for (std::size_t i = 0; i < survey.readers.size(); ++i) {
             AddDetail(readers, ("reader_" + std::to_string(i + 1)).c_str(), survey.readers[i].name);
@@ -93,11 +107,15 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
     rows.push_back(std::move(readers));
     if (!listed) return rows;
 
+    // An empty slot beside a token (a laptop's built-in reader next to a USB token) is no
+    // fault: the machine needs one token, not one in every reader.
+    const bool token_somewhere =
+        std::any_of(survey.readers.begin(), survey.readers.end(), HoldsToken);
     std::set<std::string> ids;
     for (const ReaderFacts& reader : survey.readers) {
         std::string id = RowId(kTokenGroup, RowScope::Machine, {L"reader", reader.name}, IdText::Name);
         // Two names that differ only in punctuation would share an id.
-        for (int n = 2; !ids.insert(id).second; ++n) id += "_" + std::to_string(n);
+        for (int n = 2; !ids.insert(id).second; ++n) id.append(1, '_').append(std::to_string(n));
         CheckResult row = TokenRow(std::move(id), RowScope::Machine, reader.name);
         row.place = L"winscard SCardGetStatusChangeW";
         const std::uint32_t state = reader.event_state;
@@ -108,12 +126,18 @@ std::vector<CheckResult> JudgeReaders(const ReaderSurvey& survey) {
         } else if (state & scard::kStateUnknown) {
             row.verdict = RowVerdict::Undecided;
             row.reason = L"the reader was no longer known when its state was asked";
-        } else if (state & scard::kStateUnavailable) {
-            row.verdict = RowVerdict::Fail;
-            row.reason = L"the reader's state is unavailable";
-        } else if (state & scard::kStateEmpty) {
-            row.verdict = RowVerdict::Fail;
-            row.reason = L"no token in this reader";
+        } else if (state & (scard::kStateUnavailable | scard::kStateEmpty)) {
+            const bool unavailable = (state & scard::kStateUnavailable) != 0;
+            row.verdict = token_somewhere ? RowVerdict::Pass : RowVerdict::Fail;
+            if (token_somewhere) {
+                row.reason = unavailable
+                                 ? L"the reader's state is unavailable (another reader holds a token)"
+                                 : L"no token in this reader (another reader holds one)";
+            } else {
+                row.reason = Cat({unavailable ? L"the reader's state is unavailable"
+                                              : L"no token in this reader",
+                                  L"; no token in any reader"});
+            }
         } else if ((state & scard::kStatePresent) && (state & scard::kStateMute)) {
             row.verdict = RowVerdict::Fail;
             row.reason = L"a token is present but does not answer (mute)";

@@ -83,22 +83,22 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         }
     }
 
-    // The user's certificates: only when the store this process opens is theirs.
-    // With nobody logged on, the row is marked undecided with the rest of the user's rows
-    // when the examination finishes.
+    // The user's certificates, from their own store whoever runs this program. With nobody
+    // logged on, the row is marked undecided with the rest of the user's rows when the
+    // examination finishes.
     CheckResult store = TokenRow(RowId(kTokenGroup, RowScope::User, {L"certificates"}),
                                  RowScope::User, L"personal certificate store");
-    store.place = L"personal store (MY) of the current user";
-    if (!user.is_process_user) {
-        store.verdict = RowVerdict::Undecided;
-        store.reason = Cat({L"the examined user", user.name.empty() ? L"" : L" ", user.name,
-                            L" is not the user this program runs as; their personal store "
-                            L"cannot be opened from here, and this program's own store is not "
-                            L"theirs"});
+    store.place = user.is_process_user ? L"personal store (MY) of the current user"
+                  : user.sid.empty()   ? L"personal store (MY) of the examined user"
+                                       : Cat({L"personal store ", user.sid, L"\\MY"});
+    // With nobody to examine there is no store to open (an empty SID would name this
+    // process's own); FinishRows marks the row with the rest of the user's rows.
+    if (!user.logged_on) {
         rows.push_back(std::move(store));
         return rows;
     }
-    const CertificateSurvey survey = system.PersonalCertificates();
+    const CertificateSurvey survey =
+        system.PersonalCertificates(user.is_process_user ? std::wstring() : user.sid);
     // 2 (ERROR_FILE_NOT_FOUND) and CRYPT_E_NOT_FOUND: a profile that never had a personal
     // store, which holds no certificate either.
     if (survey.open_error != 0 && survey.open_error != 2 && survey.open_error != 0x80092004) {
@@ -134,8 +134,10 @@ std::vector<CheckResult> ExamineTokenReadiness(TokenSystem& system, RegistrySour
         Cat({std::to_wstring(on_token.size()), L" certificate(s) with a key on a token"});
     rows.push_back(std::move(store));
     const std::int64_t now = system.Now();
+    const LogonPolicy policy = ReadLogonPolicy(registry);
     for (const CertificateFacts* certificate : on_token) {
-        rows.push_back(JudgeCertificate(*certificate, system.VerifyChain(*certificate), now));
+        rows.push_back(
+            JudgeCertificate(*certificate, system.VerifyChain(*certificate), now, policy));
     }
     return rows;
 }

@@ -91,13 +91,22 @@ CheckResult JudgeService(const ServiceFacts& service, std::string id, std::wstri
             return row;
         case ServiceState::Stopped:
         case ServiceState::StopPending:
-            // Manual and trigger-started services are stopped until something needs them.
-            if (service.start_type == StartType::Manual) {
+            if (service.trigger_start) {
                 row.verdict = RowVerdict::Pass;
-                row.reason = Cat({who, L" is ", how, L"; it starts when it is needed"});
-            } else {
+                row.reason = Cat({who, L" is ", how, L"; its trigger starts it when needed"});
+            } else if (service.start_type != StartType::Manual) {
                 row.verdict = RowVerdict::Fail;
                 row.reason = Cat({who, L" is ", how, L", so something stopped it"});
+            } else if (SameName(service.name, kCertPropagationService)) {
+                // It must already be running, or be started by a trigger, to see a token
+                // being inserted; nothing starts a plain manual one then.
+                row.verdict = RowVerdict::Fail;
+                row.reason = Cat({who, L" is ", how,
+                                  L" with no start trigger, so nothing starts it when a token "
+                                  L"is inserted"});
+            } else {
+                row.verdict = RowVerdict::Pass;
+                row.reason = Cat({who, L" is ", how, L"; it starts when it is needed"});
             }
             return row;
         case ServiceState::Unknown: break;

@@ -9,12 +9,14 @@
 #include "companion/ie_mode.h"
 #include "companion/check_rows.h"
 #include "companion/cli.h"
+#include "companion/detection.h"
 #include "companion/examination.h"
 #include "companion/output_writer.h"
 #include "companion/report_json.h"
 #include "companion/run_context.h"
 #include "companion/summary.h"
 #include "companion/token_readiness.h"
+#include "companion/win32/ie11_feature.h"
 #include "companion/win32/secure_directory.h"
 #include "companion/win32/site_list_fetch.h"
 #include "companion/win32/win32_console.h"
@@ -66,12 +68,22 @@ std::string NowUtc() {
                   now.wMilliseconds);
 }
 
-// "tkexamine: Cannot write the file: C:\tmptk\x.txt (error 5: Access is denied.)"
+// "Cannot write the file: C:\tmptk\x.txt (error 5: Access is denied.)"
+std::wstring ErrorText(const ReportError& error) {
+    std::wstring text = error.failure.action;
+    if (!error.failure.subject.empty()) text += L": " + error.failure.subject;
+    return text + L" (error " + std::to_wstring(error.failure.code) + L": " + error.description + L")";
+}
+
 void PrintError(const ReportError& error) {
-    std::wstring line = L"tkexamine: " + error.failure.action;
-    if (!error.failure.subject.empty()) line += L": " + error.failure.subject;
-    line += L" (error " + std::to_wstring(error.failure.code) + L": " + error.description + L")\n";
-    WriteText(STD_ERROR_HANDLE, line);
+    WriteText(STD_ERROR_HANDLE, L"tkexamine: " + ErrorText(error) + L"\n");
+}
+
+// A detection script's whole output: its one line on the standard output, nothing on the
+// standard error (which the management system would count against the script).
+int PrintDetection(const Detection& detection) {
+    WriteText(STD_OUTPUT_HANDLE, detection.line + L"\n");
+    return detection.ExitCode();
 }
 
 bool Skipped(const Options& options, std::string_view group) {
@@ -109,11 +121,13 @@ Examined Examine(const Options& options, RunFacts& facts) {
     Win32ZoneMapper zones;
     Win32SiteListFetcher fetcher;
     XmlLiteSiteListParser parser;
+    Win32Ie11Feature ie11;
     Win32TokenSystem token;
     ExaminationSeams seams{&zones, nullptr, nullptr, nullptr};
     if (!Skipped(options, kIeModeGroup)) {
         seams.fetcher = &fetcher;
         seams.parser = &parser;
+        seams.ie11 = &ie11;
     }
     if (!Skipped(options, kTokenGroup)) seams.token = &token;
     result.rows = qtk::companion::Examine(system, user, seams);
@@ -154,12 +168,18 @@ int Run(const Options& options) {
     }
     facts.duration_seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
     int code = examined.error ? exit_code::kCouldNotComplete : ExitCodeFor(examined.rows);
-    if (examined.error) PrintError(*examined.error);
+    const bool detect = options.detect != Options::Detect::Off;
+    std::optional<ReportError> unfinished = examined.error;  // the first failure, for --detect
+    const auto failed = [&](const ReportError& error) {
+        if (!detect) PrintError(error);
+        if (!unfinished) unfinished = error;
+        code = exit_code::kCouldNotComplete;
+    };
+    if (examined.error && !detect) PrintError(*examined.error);
 
     if (options.json == Options::Json::Stdout) {
         if (!WriteBytes(STD_OUTPUT_HANDLE, ReportJson(examined.rows, facts, code, examined.error))) {
-            PrintError(Describe(Failure{GetLastError(), L"Cannot write the report", L"the standard output"}));
-            code = exit_code::kCouldNotComplete;
+            failed(Describe(Failure{GetLastError(), L"Cannot write the report", L"the standard output"}));
         }
     } else if (options.json == Options::Json::Path) {
         const std::wstring path = IsFolder(options.json_path)
@@ -167,9 +187,13 @@ int Run(const Options& options) {
                                       : options.json_path;
         if (const std::optional<Failure> failure =
                 ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error))) {
-            PrintError(Describe(*failure));
-            code = exit_code::kCouldNotComplete;
+            failed(Describe(*failure));
         }
+    }
+    if (detect) {
+        return PrintDetection(unfinished ? CouldNotComplete(ErrorText(*unfinished))
+                                         : DetectionOf(examined.rows, facts.user, facts.skipped_groups,
+                                                       options.detect == Options::Detect::Strict));
     }
     if (!options.quiet) {
         // With the report on the standard output, the summary keeps out of its way.
@@ -183,9 +207,18 @@ int Run(const Options& options) {
 
 void ReportFailure(const Failure& failure) { PrintError(Describe(failure)); }
 
+void ReportDetectionFailure(const Failure& failure) {
+    PrintDetection(CouldNotComplete(ErrorText(Describe(failure))));
+}
+
 int Examine(const std::vector<std::wstring>& args) {
     const ParsedCommandLine parsed = ParseCommandLine(args);
     if (!parsed.options) {
+        // A detection script still gets its one line, and an exit code it can read.
+        if (AsksForDetection(args)) {
+            return PrintDetection(
+                CouldNotComplete(L"the command line is not understood: " + parsed.error));
+        }
         WriteText(STD_ERROR_HANDLE, L"tkexamine: " + parsed.error + L"\n\n" + UsageText());
         return exit_code::kBadCommandLine;
     }

@@ -17,4 +17,8 @@ int Examine(const std::vector<std::wstring>& args);
 // system description. Never a window: nothing may block an unattended run.
 void ReportFailure(const Failure& failure);
 
+// The same for a detection run (--detect): its one line on the standard output,
+// "issue: could not complete: ...", for a run that ends with detection_exit::kIssue.
+void ReportDetectionFailure(const Failure& failure);
+
 }  // namespace qtk::companion::win32

@@ -11,13 +11,21 @@
 namespace qtk::companion::win32 {
 namespace {
 
-// SERVICE_TRIGGER_INFO as winsvc.h documents it; only the count is read, and older
-// MinGW headers lack the type.
+// SERVICE_TRIGGER_INFO and SERVICE_TRIGGER as winsvc.h documents them; older MinGW
+// headers lack the types.
+struct Trigger {
+    DWORD type;
+    DWORD action;
+    GUID* subtype;
+    DWORD data_items;
+    void* data;
+};
 struct TriggerInfo {
     DWORD count;
-    void* triggers;
+    Trigger* triggers;
     BYTE* reserved;
 };
+constexpr DWORD kTriggerActionStart = 1;  // SERVICE_TRIGGER_ACTION_SERVICE_START
 constexpr DWORD kConfigTriggerInfo = 8;       // SERVICE_CONFIG_TRIGGER_INFO
 constexpr DWORD kConfigDelayedAutoStart = 3;  // SERVICE_CONFIG_DELAYED_AUTO_START_INFO
 
@@ -112,8 +120,12 @@ ServiceFacts QueryOpened(SC_HANDLE service, std::wstring name) {
                 ->fDelayedAutostart != FALSE;
     }
     const std::vector<BYTE> triggers = QueryConfig2(service, kConfigTriggerInfo);
+    // A trigger may as well stop the service; only one that starts it makes it start.
     if (triggers.size() >= sizeof(TriggerInfo)) {
-        facts.trigger_start = reinterpret_cast<const TriggerInfo*>(triggers.data())->count > 0;
+        const auto* info = reinterpret_cast<const TriggerInfo*>(triggers.data());
+        for (DWORD i = 0; info->triggers != nullptr && i < info->count; ++i) {
+            if (info->triggers[i].action == kTriggerActionStart) facts.trigger_start = true;
+        }
     }
     return facts;
 }
@@ -328,19 +340,41 @@ ReaderSurvey Win32TokenSystem::SurveyReaders() {
     return survey;
 }
 
-CertificateSurvey Win32TokenSystem::PersonalCertificates() {
+CertificateSurvey Win32TokenSystem::PersonalCertificates(const std::wstring& user_sid) {
     CertificateSurvey survey;
     if (!LoadCrypt()) {
         survey.open_error = crypt_error_;
         return survey;
     }
     const Crypt& c = *crypt_;
+    // Another user's store is theirs by SID in the users' location ("<SID>\MY"): the same
+    // registry and roaming-profile stores their own session opens as the current user's.
+    const bool own = user_sid.empty();
+    const std::wstring store_name = own ? std::wstring(L"MY") : user_sid + L"\\MY";
     HCERTSTORE store = c.open_store(
         CERT_STORE_PROV_SYSTEM_W, 0, 0,
-        CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
-        L"MY");
+        (own ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_USERS) |
+            CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
+        store_name.c_str());
+    DWORD open_error = store == nullptr ? GetLastError() : ERROR_SUCCESS;
+    // Where that location cannot be opened (Wine does not implement it, and answers with
+    // an error of its choosing), the registry store on the user's own hive, read-only: the
+    // registry part of the same store. Its error, when it fails too, is the telling one.
+    HKEY hive_store = nullptr;
+    if (store == nullptr && !own) {
+        const std::wstring key = user_sid + L"\\Software\\Microsoft\\SystemCertificates\\MY";
+        const LONG opened = RegOpenKeyExW(HKEY_USERS, key.c_str(), 0, KEY_READ, &hive_store);
+        if (opened != ERROR_SUCCESS) {
+            hive_store = nullptr;
+            open_error = static_cast<DWORD>(opened);
+        } else {
+            store = c.open_store(CERT_STORE_PROV_REG, 0, 0, CERT_STORE_READONLY_FLAG, hive_store);
+            if (store == nullptr) open_error = GetLastError();
+        }
+    }
     if (store == nullptr) {
-        survey.open_error = GetLastError();
+        if (hive_store != nullptr) RegCloseKey(hive_store);
+        survey.open_error = open_error;
         return survey;
     }
     PCCERT_CONTEXT context = nullptr;
@@ -407,6 +441,7 @@ CertificateSurvey Win32TokenSystem::PersonalCertificates() {
         survey.certificates.push_back(std::move(facts));
     }
     c.close_store(store, 0);
+    if (hive_store != nullptr) RegCloseKey(hive_store);
     return survey;
 }
 
@@ -430,6 +465,17 @@ ChainVerdict Win32TokenSystem::VerifyChain(const CertificateFacts& certificate) 
         return verdict;
     }
     verdict.trust_status = chain->TrustStatus.dwErrorStatus;
+    // Where the chain stops: the issuer its last certificate names is the one missing
+    // from the stores when the chain is partial.
+    if (chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
+        const PCERT_SIMPLE_CHAIN simple = chain->rgpChain[0];
+        const PCCERT_CONTEXT last = simple->rgpElement[simple->cElement - 1]->pCertContext;
+        wchar_t name[1024];
+        if (c.name_to_string(X509_ASN_ENCODING, &last->pCertInfo->Issuer, CERT_X500_NAME_STR,
+                             name, 1024) > 1) {
+            verdict.last_issuer = name;
+        }
+    }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;

@@ -29,7 +29,7 @@ public:
     ServiceFacts QueryService(std::wstring_view name) override;
     ServiceList ListServices() override;
     ReaderSurvey SurveyReaders() override;
-    CertificateSurvey PersonalCertificates() override;
+    CertificateSurvey PersonalCertificates(const std::wstring& user_sid) override;
     ChainVerdict VerifyChain(const CertificateFacts& certificate) override;
     std::int64_t Now() override;
 

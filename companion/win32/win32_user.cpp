@@ -1,6 +1,7 @@
 #include "companion/win32/win32_user.h"
 
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <vector>
 
@@ -51,21 +52,49 @@ std::optional<std::uint32_t> Win32Sessions::ConsoleSession() {
     return session;
 }
 
-long Win32Sessions::SessionUserSid(std::uint32_t session, std::wstring* sid) {
+HMODULE Win32Sessions::Wtsapi(long* error) {
     // wtsapi32 is no KnownDLL: a static import would be looked for beside the program
     // first, so it is loaded from System32 only, and only when running as SYSTEM.
-    using QueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
     if (wtsapi_ == nullptr) {
         wtsapi_ = qtk::win32::LoadSystemLibrary(L"wtsapi32.dll");
-        if (wtsapi_ == nullptr) return static_cast<long>(GetLastError());
+        if (wtsapi_ == nullptr) *error = static_cast<long>(GetLastError());
     }
-    const auto query = qtk::win32::FindExport<QueryUserTokenFn>(wtsapi_, "WTSQueryUserToken");
+    return wtsapi_;
+}
+
+long Win32Sessions::SessionUserSid(std::uint32_t session, std::wstring* sid) {
+    using QueryUserTokenFn = BOOL(WINAPI*)(ULONG, PHANDLE);
+    long error = 0;
+    HMODULE wtsapi = Wtsapi(&error);
+    if (wtsapi == nullptr) return error;
+    const auto query = qtk::win32::FindExport<QueryUserTokenFn>(wtsapi, "WTSQueryUserToken");
     if (query == nullptr) return static_cast<long>(GetLastError());
     HANDLE token = nullptr;
     if (!query(session, &token)) return static_cast<long>(GetLastError());
     const long result = TokenUserSid(token, sid);
     CloseHandle(token);
     return result;
+}
+
+long Win32Sessions::ActiveSessions(std::vector<std::uint32_t>* sessions) {
+    using EnumerateFn = BOOL(WINAPI*)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW*, DWORD*);
+    using FreeFn = void(WINAPI*)(PVOID);
+    long error = 0;
+    HMODULE wtsapi = Wtsapi(&error);
+    if (wtsapi == nullptr) return error;
+    const auto enumerate = qtk::win32::FindExport<EnumerateFn>(wtsapi, "WTSEnumerateSessionsW");
+    const auto release = qtk::win32::FindExport<FreeFn>(wtsapi, "WTSFreeMemory");
+    if (enumerate == nullptr || release == nullptr) return static_cast<long>(GetLastError());
+    PWTS_SESSION_INFOW info = nullptr;
+    DWORD count = 0;
+    if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &info, &count)) {
+        return static_cast<long>(GetLastError());
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        if (info[i].State == WTSActive) sessions->push_back(info[i].SessionId);
+    }
+    release(info);
+    return 0;
 }
 
 std::wstring Win32Sessions::AccountName(const std::wstring& sid_text) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "companion/run_context.h"
 
@@ -22,10 +23,14 @@ public:
     std::wstring ProcessUserSid() override;
     std::optional<std::uint32_t> ConsoleSession() override;
     long SessionUserSid(std::uint32_t session, std::wstring* sid) override;
+    long ActiveSessions(std::vector<std::uint32_t>* sessions) override;
     std::wstring AccountName(const std::wstring& sid) override;
     bool HiveLoaded(const std::wstring& sid) override;
 
 private:
+    // wtsapi32, loaded from System32 when first needed; nullptr with the error when not.
+    HMODULE Wtsapi(long* error);
+
     HMODULE wtsapi_ = nullptr;
 };
 

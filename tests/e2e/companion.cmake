@@ -31,8 +31,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     --tkexamine $<TARGET_FILE:tkexamine> --faults $<TARGET_FILE:tkexamine_faults>
     --kit ${PROJECT_BINARY_DIR}/kit --schema ${PROJECT_SOURCE_DIR}/docs/report.schema.json
     --version ${PROJECT_VERSION})
-  # The token case adds certificates it makes itself (openssl) through the probe.
-  foreach(case cli examine directory run_check writer ie_mode token)
+  # The token case adds certificates it makes itself (openssl) through the probe; the
+  # detect case installs the kit by an MSI it builds with wixl from packaging/kit.wxs.
+  foreach(case cli examine directory run_check writer ie_mode token detect)
     qtk_e2e_case(companion_${case} companion_${case}.sh ${QTK_COMPANION_CASE_OPTIONS})
   endforeach()
 endif()

@@ -14,6 +14,7 @@ old_version=0.9.0
 
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 install_dir_win='C:\Program Files\QUORIN Token Key Check'
+kit_key='HKLM\SOFTWARE\QUORIN\Token Key Check'
 
 # ---- what is installed: the release's zip, an older kit built here from the same source
 python3 -c 'import zipfile, sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
@@ -99,6 +100,11 @@ for program in tkcheck.exe tkexamine.exe tkfleet.exe; do
 done
 expect "upgrade: files in the install folder" "$(ls "$installed" | tr '\n' ' ')" \
     "run-check.cmd tkcheck.exe tkexamine.exe tkfleet.exe "
+# Where management scripts find the programs: recorded in the 64-bit view.
+expect "upgrade: the install folder recorded for scripts" \
+    "$(qtk_reg_get "$kit_key" InstallDir || true)" "$install_dir_win\\"
+expect "upgrade: nothing recorded in the 32-bit view" \
+    "$(qtk_reg_get 'HKLM\SOFTWARE\WOW6432Node\QUORIN\Token Key Check' InstallDir || echo none)" none
 expect_true "the 64-bit kit is not under Program Files (x86)" \
     test ! -e "$WINEPREFIX/drive_c/Program Files (x86)/QUORIN Token Key Check"
 
@@ -144,6 +150,7 @@ msiexec_run uninstall.log /x "$rebuild_code"
 expect "uninstall: msiexec exit status" "$MSI_STATUS" 0
 qtk_wait_until 30000 test ! -e "$installed" || fail "uninstall: the install folder is still there"
 expect "uninstall: listed products" "$(listed_products)" ""
+expect "uninstall: the recorded install folder" "$(qtk_reg_get "$kit_key" InstallDir || echo gone)" gone
 snapshot >"$BENCH_WORK/files-after.txt"
 expect "uninstall: files added since before the first install" \
     "$(comm -13 "$before" "$BENCH_WORK/files-after.txt" | tr '\n' ' ')" ""

@@ -40,8 +40,16 @@ for arch in x64 x86; do
         "${program_files[$arch]}/QUORIN Token Key Check"
     expect "$arch files" "$(msi_table "$msi" File | awk -F'\t' '{ print $2 ":" $3 }' | sort | tr '\n' ' ')" \
         "run_check:run-check.cmd tkcheck:tkcheck.exe tkexamine:tkexamine.exe tkfleet:tkfleet.exe "
-    expect "$arch components in INSTALLDIR with the ${component_bits[$arch]} attribute" \
+    expect "$arch file components in INSTALLDIR with the ${component_bits[$arch]} attribute" \
         "$(msi_table "$msi" Component | awk -F'\t' -v a="${component_bits[$arch]}" '$3 == "INSTALLDIR" && $4 == a' | wc -l)" 4
+    # Where the programs went, for management scripts: HKLM (root 2) in the package's own
+    # view, kept by a component whose key path is that value (msidbComponentAttributesRegistryKeyPath, 4).
+    expect "$arch install folder in the registry (root, key, name, value)" \
+        "$(msi_table "$msi" Registry | awk -F'\t' '{ print $2 "|" $3 "|" $4 "|" $5 "|" $6 }')" \
+        "2|SOFTWARE\\QUORIN\\Token Key Check|InstallDir|[INSTALLDIR]|install_dir"
+    expect "$arch its component's attributes" \
+        "$(msi_table "$msi" Component | awk -F'\t' '$1 == "install_dir" { print $3, $4 }')" \
+        "INSTALLDIR $((component_bits[$arch] + 4))"
     expect "$arch Start-menu shortcut (folder, name, target, start in)" \
         "$(msi_table "$msi" Shortcut | awk -F'\t' '{ print $2 "|" $3 "|" $5 "|" $12 }')" \
         "ProgramMenuFolder|QUORIN Token Key Check|[#run_check.cmd]|INSTALLDIR"

@@ -68,6 +68,17 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
          {L"/skip:IE_MODE,token,ie_mode"}, with([](Options& o) { o.skip = {"ie_mode", "token"}; })},
         {"--skip as two arguments, given twice", {L"--skip", L"token", L"--skip=token"},
          with([](Options& o) { o.skip = {"token"}; })},
+        {"--detect: report only", {L"--detect"}, with([](Options& o) {
+             o.detect = Options::Detect::On;
+             o.report_only = true;
+         })},
+        {"/DETECT:Strict with a report file", {L"/DETECT:Strict", L"--json=C:\\r.json"},
+         with([](Options& o) {
+             o.detect = Options::Detect::Strict;
+             o.report_only = true;
+             o.json = Options::Json::Path;
+             o.json_path = L"C:\\r.json";
+         })},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -82,6 +93,7 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
         EXPECT_EQ(Narrow(got.json_path), Narrow(c.want.json_path));
         EXPECT_EQ(Narrow(got.user_sid), Narrow(c.want.user_sid));
         EXPECT_EQ(got.skip, c.want.skip);
+        EXPECT_EQ(got.detect, c.want.detect);
     }
 }
 
@@ -112,6 +124,9 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         {"--skip of a group the window needs", {L"--skip=trusted_sites"}},
         {"--skip of an unknown group", {L"--skip=token,bogus"}},
         {"--skip with an empty name", {L"--skip=token,"}},
+        {"--detect with an unknown mode", {L"--detect=loud"}},
+        {"--detect twice", {L"--detect", L"/detect:strict"}},
+        {"--detect with the report on the same output", {L"--detect", L"--json"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -134,11 +149,26 @@ public:
                                                {L"S-1-5-21-7-7-7-1105", L"CORP\\somchai"}};
     std::vector<std::wstring> loaded{L"S-1-5-21-7-7-7-1105", L"S-1-5-18"};
 
+    // Sessions other than the console's: who is signed in to each, or the error of asking.
+    std::vector<std::uint32_t> active;
+    long active_error = 0;
+    std::map<std::uint32_t, std::pair<long, std::wstring>> others;
+
     std::wstring ProcessUserSid() override { return process_sid; }
     std::optional<std::uint32_t> ConsoleSession() override { return console; }
-    long SessionUserSid(std::uint32_t, std::wstring* sid) override {
+    long SessionUserSid(std::uint32_t session, std::wstring* sid) override {
+        const auto other = others.find(session);
+        if (other != others.end()) {
+            if (other->second.first == 0) *sid = other->second.second;
+            return other->second.first;
+        }
+        if (session != console) return kErrorNoToken;
         if (session_error == 0) *sid = session_sid;
         return session_error;
+    }
+    long ActiveSessions(std::vector<std::uint32_t>* sessions) override {
+        *sessions = active;
+        return active_error;
     }
     std::wstring AccountName(const std::wstring& sid) override {
         const auto found = names.find(sid);
@@ -217,6 +247,83 @@ TEST(ExaminedUser, IsChosenFromWhoRunsAndWhoIsAtTheConsole) {
             EXPECT_EQ(Narrow(choice.user.name), Narrow(c.name));
             // SYSTEM's own settings are never the examined user's.
             EXPECT_NE(Narrow(ExaminedSid(choice)), "S-1-5-18");
+        }
+    }
+}
+
+// Under SYSTEM with nobody at the console: the desk reached over Remote Desktop, or a
+// multi-session host's one active user; never a guess among several.
+TEST(ExaminedUser, NobodyAtTheConsoleTakesTheOneActiveSession) {
+    struct Case {
+        const char* label;
+        void (*setup)(FakeSessions&);
+        std::wstring sid;     // the one chosen; empty when nobody
+        std::wstring reason;  // part of the reason when nobody
+    };
+    const std::wstring remote = L"S-1-5-21-7-7-7-1105";
+    const Case cases[] = {
+        {"one remote session, the console at its sign-in screen",
+         [](FakeSessions& s) {
+             s.active = {1, 3};
+             s.others[3] = {0, L"S-1-5-21-7-7-7-1105"};
+         },
+         remote, L""},
+        {"no console attached, one active session",
+         [](FakeSessions& s) {
+             s.console.reset();
+             s.active = {2};
+             s.others[2] = {0, L"S-1-5-21-7-7-7-1105"};
+         },
+         remote, L""},
+        {"one user in two sessions",
+         [](FakeSessions& s) {
+             s.active = {2, 3};
+             s.others[2] = {0, L"S-1-5-21-7-7-7-1105"};
+             s.others[3] = {0, L"S-1-5-21-7-7-7-1105"};
+         },
+         remote, L""},
+        {"several users: named, and told to choose",
+         [](FakeSessions& s) {
+             s.active = {2, 3};
+             s.others[2] = {0, L"S-1-5-21-7-7-7-1105"};
+             s.others[3] = {0, L"S-1-5-21-7-7-7-2208"};
+         },
+         L"", L"several users are signed in (CORP\\somchai (S-1-5-21-7-7-7-1105), "
+              L"S-1-5-21-7-7-7-2208); name the one to examine with --user SID"},
+        {"one user and a session that cannot be asked",
+         [](FakeSessions& s) {
+             s.active = {2, 4};
+             s.others[2] = {0, L"S-1-5-21-7-7-7-1105"};
+             s.others[4] = {5, L""};
+         },
+         L"", L"session 4 (error 5)"},
+        {"no active session", [](FakeSessions&) {}, L"", L"no user logged on"},
+        {"an active session nobody is signed in to",
+         [](FakeSessions& s) { s.active = {5}; }, L"", L"no user logged on"},
+        {"the sessions cannot be listed", [](FakeSessions& s) { s.active_error = 5; }, L"",
+         L"cannot be listed (error 5)"},
+        {"the console's user comes first",
+         [](FakeSessions& s) {
+             s.session_error = 0;
+             s.active = {1, 3};
+             s.others[3] = {0, L"S-1-5-21-7-7-7-2208"};
+         },
+         remote, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeSessions sessions;
+        sessions.process_sid = L"S-1-5-18";
+        sessions.session_error = kErrorNoToken;  // nobody at the console
+        sessions.loaded.push_back(L"S-1-5-21-7-7-7-2208");
+        c.setup(sessions);
+        const UserChoice choice = ChooseUser(sessions, L"");
+        EXPECT_EQ(choice.user.logged_on, !c.sid.empty()) << Narrow(choice.unavailable_reason);
+        if (!c.sid.empty()) {
+            EXPECT_EQ(Narrow(ExaminedSid(choice)), Narrow(c.sid));
+        } else {
+            EXPECT_NE(choice.unavailable_reason.find(c.reason), std::wstring::npos)
+                << Narrow(choice.unavailable_reason);
         }
     }
 }

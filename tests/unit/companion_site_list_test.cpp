@@ -272,5 +272,40 @@ TEST(SiteListDomains, EveryHostBelowTheDomainOrTheExceptions) {
     }
 }
 
+// "Enterprise site configuration strategy": <open-in>None</open-in> or none given makes a
+// neutral site, which keeps the engine the navigation started in (how sign-on servers are
+// meant to be listed); MSEdge, IE11 and Configurable are no neutral sites, and v.1 has none.
+TEST(SiteListNeutral, OnlyOpenInNoneOrNotGiven) {
+    const Node self_closing{L"site", {{L"url", L"login.qrn.example"}}, L"", {}};
+    const struct {
+        const char* label;
+        Node document;
+        bool neutral;
+    } cases[] = {
+        {"open-in None", V2({Site(L"login.qrn.example", L"None")}), true},
+        {"open-in none, lower case", V2({Site(L"login.qrn.example", L"none")}), true},
+        {"no open-in", V2({Site(L"login.qrn.example", L"")}), true},
+        {"a self-closing site", V2({self_closing}), true},
+        {"open-in MSEdge", V2({Site(L"login.qrn.example", L"MSEdge")}), false},
+        {"open-in IE11", V2({Site(L"login.qrn.example", L"IE11")}), false},
+        {"open-in Configurable", V2({Site(L"login.qrn.example", L"Configurable")}), false},
+        {"v.1, excluded", V1({Domain(L"login.qrn.example", {{L"exclude", L"true"}})}), false},
+        {"not listed at all", V2({Site(L"other.example", L"None")}), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const SiteList list = Build(c.document);
+        EXPECT_EQ(DecideSite(list, L"https", L"login.qrn.example").neutral, c.neutral);
+        // Below a domain sent to IE11, the host is an exception either way; the flag is what
+        // tells a sign-on server from a host kept out of IE mode.
+        SiteList with_domain = list;
+        with_domain.sites.insert(with_domain.sites.begin(), {L"qrn.example", L"IE11", false});
+        const DomainDecision domain = DecideDomain(with_domain, L"https", L"qrn.example");
+        const bool excepted_as_neutral =
+            !domain.exceptions.empty() && domain.exceptions.front().second.neutral;
+        EXPECT_EQ(excepted_as_neutral, c.neutral);
+    }
+}
+
 }  // namespace
 }  // namespace qtk::companion

@@ -63,7 +63,11 @@ public:
     }
     ServiceList ListServices() override { return service_list; }
     ReaderSurvey SurveyReaders() override { return readers; }
-    CertificateSurvey PersonalCertificates() override { return store; }
+    std::vector<std::wstring> stores_opened;  // by the SID asked for, "" for our own
+    CertificateSurvey PersonalCertificates(const std::wstring& user_sid) override {
+        stores_opened.push_back(user_sid);
+        return store;
+    }
     ChainVerdict VerifyChain(const CertificateFacts& certificate) override {
         const auto found = chains.find(certificate.thumbprint);
         return found == chains.end() ? ChainVerdict{} : found->second;
@@ -90,6 +94,10 @@ const CheckResult* Find(const std::vector<CheckResult>& rows, const std::string&
 
 // ---------------------------------------------------------------- services
 
+// Expectations from "Service Trigger Events" (a trigger starts a stopped service),
+// "Certificate Propagation Service" (it must be running, or started, to see a token
+// inserted) and "Smart Cards for Windows Service" (SCardSvr is start="demand" and is
+// started when a reader arrives).
 TEST(TokenServices, StateAndStartTypeDecide) {
     struct Case {
         const char* label;
@@ -104,7 +112,7 @@ TEST(TokenServices, StateAndStartTypeDecide) {
     const Case cases[] = {
         {"stopped, manual with trigger: waits for a reader",
          Service(L"SCardSvr", ServiceState::Stopped, StartType::Manual, true), RowVerdict::Pass},
-        {"stopped, plain manual start",
+        {"Smart Card service stopped, plain manual start: a reader's arrival starts it",
          Service(L"SCardSvr", ServiceState::Stopped, StartType::Manual), RowVerdict::Pass},
         {"running, manual with trigger",
          Service(L"SCardSvr", ServiceState::Running, StartType::Manual, true), RowVerdict::Pass},
@@ -120,9 +128,29 @@ TEST(TokenServices, StateAndStartTypeDecide) {
          Service(L"SCardSvr", ServiceState::Running, StartType::Disabled), RowVerdict::Fail},
         {"automatic but stopped", Service(L"SCardSvr", ServiceState::Stopped, StartType::Automatic),
          RowVerdict::Fail},
+        {"automatic, stopped, with a trigger: the trigger starts it",
+         Service(L"SCardSvr", ServiceState::Stopped, StartType::Automatic, true), RowVerdict::Pass},
         {"paused", Service(L"SCardSvr", ServiceState::Paused, StartType::Manual), RowVerdict::Fail},
         {"not installed", missing, RowVerdict::Fail},
         {"may not be queried", denied, RowVerdict::Undecided},
+        {"propagation running", Service(L"CertPropSvc", ServiceState::Running, StartType::Manual),
+         RowVerdict::Pass},
+        {"propagation stopped, manual with trigger",
+         Service(L"CertPropSvc", ServiceState::Stopped, StartType::Manual, true), RowVerdict::Pass},
+        {"propagation stopped, plain manual: nothing starts it when a token comes",
+         Service(L"CertPropSvc", ServiceState::Stopped, StartType::Manual), RowVerdict::Fail},
+        {"propagation stopped, automatic with trigger",
+         Service(L"CertPropSvc", ServiceState::Stopped, StartType::Automatic, true),
+         RowVerdict::Pass},
+        {"propagation stopped, automatic without trigger: it should be running",
+         Service(L"CertPropSvc", ServiceState::Stopped, StartType::Automatic), RowVerdict::Fail},
+        {"propagation disabled, with a trigger",
+         Service(L"CertPropSvc", ServiceState::Stopped, StartType::Disabled, true),
+         RowVerdict::Fail},
+        {"propagation's key name in another case",
+         Service(L"certpropsvc", ServiceState::Stopped, StartType::Manual), RowVerdict::Fail},
+        {"a client's service, stopped, plain manual: its programs start it",
+         Service(L"TokenSvc", ServiceState::Stopped, StartType::Manual), RowVerdict::Pass},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -148,6 +176,9 @@ TEST(TokenServices, ReasonSaysWhyDisabledAndMissingFail) {
         Service(L"SCardSvr", ServiceState::Stopped, StartType::Manual, true), "x", L"smart card");
     EXPECT_EQ(Detail(trigger, "start"), L"manual start, trigger start");
     EXPECT_EQ(Detail(trigger, "state"), L"stopped");
+    const CheckResult plain = JudgeService(
+        Service(L"CertPropSvc", ServiceState::Stopped, StartType::Manual), "x", L"propagation");
+    EXPECT_TRUE(Mentions(plain, L"no start trigger")) << Narrow(plain.reason);
 }
 
 // ---------------------------------------------------------------- readers and token
@@ -260,7 +291,65 @@ TEST(TokenReaders, EveryReaderHasItsOwnRowAndId) {
     std::set<std::string> ids;
     for (const CheckResult& row : rows) EXPECT_TRUE(ids.insert(row.id).second) << row.id;
     EXPECT_EQ(rows[2].verdict, RowVerdict::Pass);
-    EXPECT_EQ(rows[1].verdict, RowVerdict::Fail);
+    EXPECT_EQ(rows[0].reason, L"3 reader(s) seen, 1 holding a token");
+}
+
+// "Smart Cards for Windows Service": every reader slot is a reader of its own. The machine
+// needs one token; the empty slot beside it is reported, not failed.
+TEST(TokenReaders, OneTokenInAnyReaderIsEnough) {
+    constexpr std::uint32_t kPresent = scard::kStatePresent;
+    constexpr std::uint32_t kEmpty = scard::kStateEmpty;
+    struct Case {
+        const char* label;
+        std::vector<std::uint32_t> states;
+        std::vector<RowVerdict> verdicts;
+        std::vector<std::wstring> says;
+    };
+    const Case cases[] = {
+        {"a laptop's empty slot beside a USB token",
+         {kEmpty, kPresent},
+         {RowVerdict::Pass, RowVerdict::Pass},
+         {L"no token in this reader (another reader holds one)", L"a token is present"}},
+        {"the token in the first reader", {kPresent, kEmpty, kEmpty},
+         {RowVerdict::Pass, RowVerdict::Pass, RowVerdict::Pass},
+         {L"present", L"another reader holds one", L"another reader holds one"}},
+        {"a token in use by another program still counts",
+         {kPresent | scard::kStateInUse, kEmpty},
+         {RowVerdict::Pass, RowVerdict::Pass},
+         {L"in use", L"another reader holds one"}},
+        {"an unavailable reader beside a token", {scard::kStateUnavailable, kPresent},
+         {RowVerdict::Pass, RowVerdict::Pass},
+         {L"unavailable (another reader holds a token)", L"present"}},
+        {"every reader empty", {kEmpty, kEmpty},
+         {RowVerdict::Fail, RowVerdict::Fail},
+         {L"no token in any reader", L"no token in any reader"}},
+        {"a mute token is no token", {kPresent | scard::kStateMute, kEmpty},
+         {RowVerdict::Fail, RowVerdict::Fail},
+         {L"mute", L"no token in any reader"}},
+        {"a mute token beside a working one", {kPresent | scard::kStateMute, kPresent},
+         {RowVerdict::Fail, RowVerdict::Pass},
+         {L"mute", L"present"}},
+        {"a reader gone meanwhile beside an empty one", {scard::kStateUnknown, kEmpty},
+         {RowVerdict::Undecided, RowVerdict::Fail},
+         {L"no longer known", L"no token in any reader"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ReaderSurvey survey{ReaderStep::None, 0, {}};
+        for (std::size_t i = 0; i < c.states.size(); ++i)
+            survey.readers.push_back(Reader(L"Reader " + std::to_wstring(i), c.states[i]));
+        const std::vector<CheckResult> rows = JudgeReaders(survey);
+        ASSERT_EQ(rows.size(), 1 + c.states.size());
+        // The readers row stays about the readers; it counts the tokens.
+        EXPECT_EQ(rows[0].verdict, RowVerdict::Pass);
+        for (std::size_t i = 0; i < c.states.size(); ++i) {
+            SCOPED_TRACE(i);
+            const CheckResult& row = rows[1 + i];
+            EXPECT_EQ(row.id, "token.machine.reader.reader_" + std::to_string(i));
+            EXPECT_EQ(VerdictName(row.verdict), VerdictName(c.verdicts[i])) << Narrow(row.reason);
+            EXPECT_TRUE(Mentions(row, c.says[i])) << Narrow(row.reason);
+        }
+    }
 }
 
 TEST(TokenReaders, StatusFailureLeavesEachReaderUndecided) {
@@ -298,7 +387,7 @@ TEST(TokenCertificates, UsableForSigningIn) {
     };
     const Case cases[] = {
         {"valid, Client Authentication, trusted", [](auto&, auto&) {}, RowVerdict::Pass,
-         L"usable for signing in", false},
+         L"usable for web sign-in (TLS client authentication)", false},
         {"expired yesterday", [](auto& c, auto&) { c.not_after = kNow - kDay; }, RowVerdict::Fail,
          L"expired on", false},
         {"not valid yet", [](auto& c, auto&) { c.not_before = kNow + kDay; }, RowVerdict::Fail,
@@ -330,8 +419,34 @@ TEST(TokenCertificates, UsableForSigningIn) {
          RowVerdict::Pass, L"usable", false},
         {"root not trusted", [](auto&, auto& v) { v.policy_error = 0x800B0109; }, RowVerdict::Fail,
          L"CERT_E_UNTRUSTEDROOT", false},
-        {"issuer missing", [](auto&, auto& v) { v.policy_error = 0x800B010A; }, RowVerdict::Fail,
-         L"does not chain to a trusted root", false},
+        {"root not trusted, the chain complete to it",
+         [](auto&, auto& v) {
+             v.policy_error = chain::kUntrustedRoot;
+             v.trust_status = chain::kUntrustedRootStatus;
+         },
+         RowVerdict::Fail, L"does not chain to a trusted root", false},
+        {"an issuer missing from the stores (CERT_E_CHAINING)",
+         [](auto&, auto& v) { v.policy_error = chain::kChaining; }, RowVerdict::Undecided,
+         L"cannot be completed from this machine's stores", false},
+        {"a partial chain, however the policy names it",
+         [](auto&, auto& v) {
+             v.policy_error = chain::kUntrustedRoot;
+             v.trust_status = chain::kPartialChain | chain::kUntrustedRootStatus;
+             v.last_issuer = L"CN=QRN Issuing CA";
+         },
+         RowVerdict::Undecided, L"the issuer CN=QRN Issuing CA is in none of them", false},
+        {"a bad signature in the part of a partial chain that was found",
+         [](auto&, auto& v) {
+             v.policy_error = 0x80096004;
+             v.trust_status = chain::kPartialChain | 0x8;
+         },
+         RowVerdict::Fail, L"TRUST_E_CERT_SIGNATURE", false},
+        {"a fault beats a partial chain",
+         [](auto& c, auto& v) {
+             c.not_after = kNow - kDay;
+             v.trust_status = chain::kPartialChain;
+         },
+         RowVerdict::Fail, L"CERT_TRUST_IS_PARTIAL_CHAIN", false},
         {"chain engine failed", [](auto&, auto& v) { v.build_error = 87; }, RowVerdict::Undecided,
          L"could not be built", false},
         {"a fault beats an undecided chain",
@@ -376,6 +491,52 @@ TEST(TokenCertificates, DetailsCarryWhatAPersonAsksFor) {
     EXPECT_EQ(Detail(row, "client_authentication"), L"yes");
     facts.not_after = kNow - 2 * kDay - 1;
     EXPECT_EQ(Detail(JudgeCertificate(facts, {}, kNow), "days_left"), L"-3");
+}
+
+// "Smart Card Group Policy and Registry Settings", "Allow certificates with no extended
+// key usage certificate attribute": without it only the Smart Card Logon usage signs in to
+// Windows; with it, no EKU, the All Purpose EKU and Client Authentication do as well. The
+// verdict stays the web sign-in's.
+TEST(TokenCertificates, WindowsSignInBesideTheVerdict) {
+    const std::string logon(kSmartCardLogonOid);
+    const std::string client(kClientAuthOid);
+    struct Case {
+        const char* label;
+        std::vector<std::string> usages;
+        bool restricted;
+        bool allow_no_eku;
+        bool windows;
+        RowVerdict verdict;
+    };
+    const Case cases[] = {
+        {"Client Authentication and Smart Card Logon", {client, logon}, true, false, true,
+         RowVerdict::Pass},
+        {"Client Authentication only", {client}, true, false, false, RowVerdict::Pass},
+        {"Client Authentication only, the policy on", {client}, true, true, true,
+         RowVerdict::Pass},
+        {"no EKU", {}, false, false, false, RowVerdict::Pass},
+        {"no EKU, the policy on", {}, false, true, true, RowVerdict::Pass},
+        {"All Purpose, the policy on", {std::string(kAnyUsageOid)}, true, true, true,
+         RowVerdict::Pass},
+        {"Smart Card Logon only: Windows yes, the web no", {logon}, true, false, true,
+         RowVerdict::Fail},
+        {"e-mail only, the policy on", {"1.3.6.1.5.5.7.3.4"}, true, true, false,
+         RowVerdict::Fail},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CertificateFacts facts = TokenCertificate("ab");
+        facts.usages = c.usages;
+        facts.usage_restricted = c.restricted;
+        const CheckResult row = JudgeCertificate(facts, {}, kNow, LogonPolicy{c.allow_no_eku});
+        EXPECT_EQ(VerdictName(row.verdict), VerdictName(c.verdict)) << Narrow(row.reason);
+        EXPECT_EQ(Detail(row, "windows_logon"), c.windows ? L"yes" : L"no");
+        if (c.verdict == RowVerdict::Pass) {
+            EXPECT_TRUE(Mentions(row, c.windows ? L"also for Windows sign-in"
+                                                : L"not for Windows sign-in"))
+                << Narrow(row.reason);
+        }
+    }
 }
 
 TEST(TokenCertificates, UtcTextAcrossTheCalendar) {
@@ -489,17 +650,23 @@ TEST(TokenGroup, TheStoreAndWhoseItIs) {
         std::uint32_t open_error;
         RowVerdict verdict;
         std::wstring says;
+        std::vector<std::wstring> opened;  // the stores asked for, by SID
     };
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
     const Case cases[] = {
-        {"the process's own user", {}, 0, RowVerdict::Pass, L"1 certificate(s)"},
-        {"another user (run as SYSTEM for the console user)",
-         {true, false, L"S-1-5-21-1-2-3-1001", L"WS\\somchai"},
+        {"the process's own user", {}, 0, RowVerdict::Pass, L"1 certificate(s)", {L""}},
+        {"another user (run as SYSTEM for the console user): their store, by SID",
+         {true, false, other, L"WS\\somchai"},
          0,
-         RowVerdict::Undecided,
-         L"WS\\somchai is not the user this program runs as"},
-        {"nobody logged on", {false, false, L"", L""}, 0, RowVerdict::Undecided, L"no user logged on"},
-        {"store may not be opened", {}, 5, RowVerdict::Undecided, L"could not be opened"},
-        {"no personal store yet", {}, 2, RowVerdict::Fail, L"no certificate"},
+         RowVerdict::Pass,
+         L"1 certificate(s)",
+         {other}},
+        {"another user's store refused", {true, false, other, L""}, 5, RowVerdict::Undecided,
+         L"could not be opened", {other}},
+        {"nobody logged on", {false, false, L"", L""}, 0, RowVerdict::Undecided,
+         L"no user logged on", {}},
+        {"store may not be opened", {}, 5, RowVerdict::Undecided, L"could not be opened", {L""}},
+        {"no personal store yet", {}, 2, RowVerdict::Fail, L"no certificate", {L""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -512,11 +679,57 @@ TEST(TokenGroup, TheStoreAndWhoseItIs) {
         ASSERT_NE(store, nullptr);
         EXPECT_EQ(VerdictName(store->verdict), VerdictName(c.verdict)) << Narrow(store->reason);
         EXPECT_TRUE(Mentions(*store, c.says)) << Narrow(store->reason);
-        // Another user's rows are never filled from this process's own store.
-        const bool own = c.user.logged_on && c.user.is_process_user && c.open_error == 0;
-        EXPECT_EQ(Find(rows, "token.user.certificate.c0ffee") != nullptr, own);
+        // Never this process's own store in place of the examined user's.
+        ASSERT_EQ(bench.system.stores_opened.size(), c.opened.size());
+        for (std::size_t i = 0; i < c.opened.size(); ++i) {
+            EXPECT_EQ(Narrow(bench.system.stores_opened[i]), Narrow(c.opened[i]));
+        }
+        const bool judged = c.user.logged_on && c.open_error == 0;
+        EXPECT_EQ(Find(rows, "token.user.certificate.c0ffee") != nullptr, judged);
         // The machine rows do not depend on whose store it is.
         EXPECT_NE(Find(rows, "token.machine.readers"), nullptr);
+    }
+}
+
+TEST(TokenGroup, SignInPolicyFromTheMachineKey) {
+    const std::wstring key = L"SOFTWARE\\Policies\\Microsoft\\Windows\\SmartCardCredentialProvider";
+    struct Case {
+        const char* label;
+        std::function<void(FakeRegistrySource&)> registry;
+        const wchar_t* windows;
+    };
+    const Case cases[] = {
+        {"not configured", nullptr, L"no"},
+        {"enabled",
+         [&](FakeRegistrySource& r) {
+             r.SetDword(Hive::LocalMachine, View::Bits64, key, L"AllowCertificatesWithNoEKU", 1);
+         },
+         L"yes"},
+        {"disabled",
+         [&](FakeRegistrySource& r) {
+             r.SetDword(Hive::LocalMachine, View::Bits64, key, L"AllowCertificatesWithNoEKU", 0);
+         },
+         L"no"},
+        {"set for the user only: a machine policy",
+         [&](FakeRegistrySource& r) {
+             r.SetDword(Hive::CurrentUser, View::Bits64, key, L"AllowCertificatesWithNoEKU", 1);
+         },
+         L"no"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bench bench;
+        if (c.registry) c.registry(bench.registry);
+        CertificateFacts facts = TokenCertificate("0e");
+        facts.usages.clear();
+        facts.usage_restricted = false;
+        bench.system.store.certificates = {facts};
+        const std::vector<CheckResult> rows = bench.Run();
+        const CheckResult* row = Find(rows, "token.user.certificate.0e");
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->verdict, RowVerdict::Pass) << Narrow(row->reason);
+        EXPECT_EQ(Detail(*row, "windows_logon"), c.windows);
+        EXPECT_EQ(bench.registry.open_handles, 0);
     }
 }
 
@@ -531,7 +744,7 @@ TEST(TokenGroup, SeveralCertificatesEachJudged) {
     soft.provider = L"Microsoft Software Key Storage Provider";
     CertificateFacts good = TokenCertificate("05");
     bench.system.store.certificates = {expired, mail, stranger, soft, good};
-    bench.system.chains["03"] = ChainVerdict{0, 0x800B0109, 0x20};
+    bench.system.chains["03"] = ChainVerdict{0, chain::kUntrustedRoot, chain::kUntrustedRootStatus, L""};
     const std::vector<CheckResult> rows = bench.Run();
     const std::pair<const char*, RowVerdict> wanted[] = {{"01", RowVerdict::Fail},
                                                          {"02", RowVerdict::Fail},

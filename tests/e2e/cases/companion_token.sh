@@ -5,17 +5,22 @@
 #
 # - no reader: whatever Wine's smart-card layer answers is reported as it is (here, with
 #   no PC/SC daemon, SCardEstablishContext gives 0x80100001), never as a pass;
-# - certificates whose key-provider property names a smart-card provider: one usable, one
-#   expired, one for e-mail only (no Client Authentication), one that chains to no trusted
-#   root, one expiring in ten days, one of a vendor provider that a card type registers;
-#   one of a software provider, which is left out;
-# - services: the Smart Card service stopped with a manual start (fine), Certificate
-#   Propagation disabled, and the client package's own service found from its Uninstall
-#   entry's folder, set to start automatically yet stopped;
+# - certificates whose key-provider property names a smart-card provider: one usable (for
+#   web sign-in, not Windows sign-in), one expired, one for e-mail only (no Client
+#   Authentication), one that chains to a root nobody trusts, one whose issuer is in no
+#   store (undecided: Windows would fetch it when the certificate is used), one expiring in
+#   ten days, one of a vendor provider that a card type registers, with Smart Card Logon
+#   (also for Windows sign-in); one of a software provider, which is left out;
+# - services: the Smart Card service stopped with a manual start (a reader's arrival starts
+#   it: fine), Certificate Propagation stopped with a plain manual start and no trigger
+#   (nothing starts it when a token is inserted: a fail), and the client package's own
+#   service found from its Uninstall entry's folder, set to start automatically yet stopped;
 # - the examination writes nothing: a registry export before and after is the same and
 #   inotify sees nothing written under the user's profile or C:\tmptk;
 # - tkexamine --report-only --json carries the same rows, in a report valid against its
 #   schema, and counts the group in its summary.
+# - another user's certificates (--user SID, as under SYSTEM for the console user) come from
+#   their own store, which this Wine reaches as the registry store on their hive.
 # shellcheck source=tests/e2e/lib/companion.sh
 source "$(dirname "$0")/../lib/companion.sh" "$@"
 # The certificates are made anew for each run, so their rows (ids by thumbprint, dates)
@@ -71,6 +76,13 @@ commonName = supplied
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = clientAuth
+[logon]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = clientAuth, 1.3.6.1.4.1.311.20.2.2
+[intermediate]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
 [mail]
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature
@@ -92,13 +104,20 @@ issue usable client "$(when '-1 day')" "$(when '+1 year')"
 issue expired client "$(when '-2 years')" "$(when '-1 year')"
 issue mailonly mail "$(when '-1 day')" "$(when '+1 year')"
 issue soon client "$(when '-1 day')" "$(when '+10 days 1 hour')"
-issue vendor client "$(when '-1 day')" "$(when '+1 year')"
+issue vendor logon "$(when '-1 day')" "$(when '+1 year')"
 issue software client "$(when '-1 day')" "$(when '+1 year')"
+# Issued by an intermediate that is put in no store.
+issue intermediate intermediate "$(when '-1 day')" "$(when '+2 years')"
+openssl_quiet req -newkey rsa:2048 -nodes -keyout "$certs/orphan.key" -out "$certs/orphan.csr" -subj "/CN=orphan"
+printf 'basicConstraints = CA:FALSE\nextendedKeyUsage = clientAuth\n' >"$certs/orphan.ext"
+openssl_quiet x509 -req -in "$certs/orphan.csr" -CA "$certs/intermediate.pem" \
+    -CAkey "$certs/intermediate.key" -set_serial 4242 -days 365 -extfile "$certs/orphan.ext" \
+    -out "$certs/orphan.pem"
 # Its own root, which nobody trusts.
 openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/stranger.key" -out "$certs/stranger.pem" \
     -subj "/CN=stranger" -days 365 -addext "extendedKeyUsage=clientAuth"
 declare -A thumb
-for name in root usable expired mailonly soon vendor software stranger; do
+for name in root usable expired mailonly soon vendor software stranger orphan; do
     openssl_quiet x509 -in "$certs/$name.pem" -outform DER -out "$certs/$name.der"
     thumb[$name]=$(openssl x509 -in "$certs/$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
 done
@@ -130,18 +149,19 @@ token_probe add.tsv cert-add-root "$(der root)" \
     cert-add-my "$(der usable)" "$ksp" 0 cert-add-my "$(der expired)" "$csp" 1 \
     cert-add-my "$(der mailonly)" "$ksp" 0 cert-add-my "$(der stranger)" "$ksp" 0 \
     cert-add-my "$(der soon)" "$ksp" 0 cert-add-my "$(der vendor)" 'Test Vendor Token CSP' 1 \
+    cert-add-my "$(der orphan)" "$ksp" 0 \
     cert-add-my "$(der software)" 'Microsoft Software Key Storage Provider' 0
 qtk_reg_set 'HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\Test Vendor Card' \
     'Crypto Provider' REG_SZ 'Test Vendor Token CSP'
 
 # Services as the service manager holds them: the two smart-card ones (which this Wine
-# does not have) with a manual and a disabled start, and a service of the client package
+# does not have) with a manual start each (Wine registers no trigger), and a service of the client package
 # in the folder its Uninstall entry names, set to start automatically but not running.
 sc_create() {
     qtk_wine sc create "$@" >>"$BENCH_WORK/wine.log" 2>&1 || qtk_die "sc create $1 failed"
 }
 sc_create SCardSvr binPath= 'C:\windows\system32\svchost.exe -k LocalServiceAndNoImpersonation' start= demand
-sc_create CertPropSvc binPath= 'C:\windows\system32\svchost.exe -k netsvcs' start= disabled
+sc_create CertPropSvc binPath= 'C:\windows\system32\svchost.exe -k netsvcs' start= demand
 client='SafeNet Authentication Client 8.2'
 sc_create QrnTokenSvc binPath= '"C:\Program Files\Vendor\Client\bin\tokensvc.exe" -service' start= auto
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{5A1E7E57-0000-4000-8000-000000000001}'
@@ -204,15 +224,16 @@ expect_true "the summary counts the token group" grep -qE '^ +token +' exam.err
 
 # ---- what it found
 expect_row report.tsv token.machine.scardsvr pass "stopped, manual start"
-expect_row report.tsv token.machine.certpropsvc fail "is disabled"
+expect_row report.tsv token.machine.certpropsvc fail "no start trigger, so nothing starts it when a token is inserted"
 expect_row report.tsv token.machine.middleware.safenet_authentication_client_8_2.qrntokensvc \
     fail "stopped, automatic start"
 expect_row report.tsv token.machine.middleware.safenet_authentication_manager_client_8_0_sp2 \
     undecided "not installed"
 cert() { printf 'token.user.certificate.%s' "${thumb[$1]}"; }
-expect_row report.tsv token.user.certificates pass "6 certificate(s) with a key on a token"
+expect_row report.tsv token.user.certificates pass "7 certificate(s) with a key on a token"
 expect "software keys counted" "$(detail report.tsv token.user.certificates software_keys)" 1
-expect_row report.tsv "$(cert usable)" pass "usable for signing in"
+expect_row report.tsv "$(cert usable)" pass "usable for web sign-in (TLS client authentication); not for Windows sign-in"
+expect "Windows sign-in of the usable one" "$(detail report.tsv "$(cert usable)" windows_logon)" no
 expect "chain of the usable one" "$(detail report.tsv "$(cert usable)" chain)" trusted
 expect "its issuer" "$(detail report.tsv "$(cert usable)" issuer)" "CN=QRN Test Root"
 expect_row report.tsv "$(cert expired)" fail "expired on"
@@ -222,9 +243,35 @@ expect_row report.tsv "$(cert mailonly)" fail "not usable for Client Authenticat
 expect "Client Authentication of the e-mail one" \
     "$(detail report.tsv "$(cert mailonly)" client_authentication)" no
 expect_row report.tsv "$(cert stranger)" fail "does not chain to a trusted root"
+expect_row report.tsv "$(cert orphan)" undecided "cannot be completed from this machine's stores"
+expect "chain of the one whose issuer is nowhere" "$(detail report.tsv "$(cert orphan)" chain)" partial
+expect "its missing issuer" "$(detail report.tsv "$(cert orphan)" missing_issuer)" "CN=intermediate"
 expect_row report.tsv "$(cert soon)" pass "expires in 10 day(s)"
 expect "the expiring one is flagged" "$(detail report.tsv "$(cert soon)" expires_soon)" yes
-expect_row report.tsv "$(cert vendor)" pass "usable"
+expect_row report.tsv "$(cert vendor)" pass "also for Windows sign-in (Smart Card Logon usage)"
+expect "Windows sign-in of the vendor one" "$(detail report.tsv "$(cert vendor)" windows_logon)" yes
 expect "the software key's certificate is left out" "$(row report.tsv "$(cert software)")" ""
+
+# ---- another user's store, as SYSTEM reads the console user's: theirs, by SID, never ours.
+# Their copy of the store lacks the usable certificate, so that ours cannot pass for it:
+# they have one token certificate fewer than we do.
+other_sid=S-1-5-21-111-222-333-1001
+qtk_wine reg export 'HKCU\Software\Microsoft\SystemCertificates\MY' my.reg /y >>"$BENCH_WORK/wine.log" 2>&1 ||
+    qtk_die "reg export of the MY store failed"
+iconv -f UTF-16LE -t UTF-8 my.reg | sed "s/^\[HKEY_CURRENT_USER\\\\/[HKEY_USERS\\\\$other_sid\\\\/" |
+    iconv -f UTF-8 -t UTF-16LE >other-my.reg
+companion_import other-my.reg
+qtk_wine reg delete "HKU\\$other_sid\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\${thumb[usable]^^}" /f \
+    >>"$BENCH_WORK/wine.log" 2>&1 || qtk_die "cannot take the usable certificate out of the other user's store"
+companion_run other --report-only --json --user "$other_sid"
+companion_validate other.out
+expect "another user's store: verdict" "$(companion_row other.out token.user.certificates verdict)" pass
+own=$(detail report.tsv token.user.certificates token_keys)
+expect "another user's store: reason" "$(companion_row other.out token.user.certificates reason)" \
+    "$((own - 1)) certificate(s) with a key on a token"
+expect "another user's store: where" "$(companion_row other.out token.user.certificates place)" \
+    "personal store $other_sid\\MY"
+expect "another user's store: the certificate only we have" "$(companion_row other.out "$(cert usable)" verdict)" -
+expect "another user's store: one they have" "$(companion_row other.out "$(cert vendor)" verdict)" pass
 
 finish
