@@ -21,7 +21,11 @@ add_test(NAME e2e.companion_binary
 add_test(NAME e2e.companion_faults_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
           $<TARGET_FILE:tkexamine_faults> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P} console)
-set_tests_properties(e2e.companion_binary e2e.companion_faults_binary PROPERTIES
+# tkfleet.exe travels in the same kit and is held to the same.
+add_test(NAME e2e.fleet_binary
+  COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
+          $<TARGET_FILE:tkfleet> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P} console)
+set_tests_properties(e2e.companion_binary e2e.companion_faults_binary e2e.fleet_binary PROPERTIES
   TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
