@@ -7,7 +7,7 @@
 # kit-<version>-x86.msi and SHA256SUMS, signed when the QTK_SIGN_* variables name a
 # certificate (scripts/sign.sh). packaging/make-release.sh does the assembling.
 
-# Every Windows tree stages its own pair, stripped: symbols are no use on a desk and only
+# Every Windows tree stages its own programs, stripped: symbols are no use on a desk and only
 # make the download bigger. Stripping comes before signing, which it would undo.
 set(QTK_RELEASE_STAGE ${PROJECT_BINARY_DIR}/release-stage)
 add_custom_target(qtk_release_stage
@@ -15,7 +15,8 @@ add_custom_target(qtk_release_stage
   COMMAND ${CMAKE_STRIP} --strip-all -o ${QTK_RELEASE_STAGE}/tkcheck.exe $<TARGET_FILE:tkcheck>
   COMMAND ${CMAKE_STRIP} --strip-all -o ${QTK_RELEASE_STAGE}/tkexamine.exe
           $<TARGET_FILE:tkexamine>
-  DEPENDS tkcheck tkexamine
+  COMMAND ${CMAKE_STRIP} --strip-all -o ${QTK_RELEASE_STAGE}/tkfleet.exe $<TARGET_FILE:tkfleet>
+  DEPENDS tkcheck tkexamine tkfleet
   COMMENT "Staging the stripped programs in ${QTK_RELEASE_STAGE}"
   VERBATIM)
 

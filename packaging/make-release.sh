@@ -35,7 +35,7 @@ upgrade_below=$major.$minor.$((patch + 1))
 
 for arch in x64 x86; do
     stage=${arch}_stage
-    for program in tkcheck.exe tkexamine.exe; do
+    for program in tkcheck.exe tkexamine.exe tkfleet.exe; do
         [[ -s ${!stage}/$program ]] || die "the $arch stage lacks $program (${!stage})"
     done
 done
@@ -57,8 +57,8 @@ mkdir -p "$kit/x64" "$kit/x86"
 # Windows, so its text files get CRLF whatever the checkout did.
 crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
 
-cp "$x64_stage"/tkcheck.exe "$x64_stage"/tkexamine.exe "$kit/x64/"
-cp "$x86_stage"/tkcheck.exe "$x86_stage"/tkexamine.exe "$kit/x86/"
+cp "$x64_stage"/tkcheck.exe "$x64_stage"/tkexamine.exe "$x64_stage"/tkfleet.exe "$kit/x64/"
+cp "$x86_stage"/tkcheck.exe "$x86_stage"/tkexamine.exe "$x86_stage"/tkfleet.exe "$kit/x86/"
 crlf "$root/companion/win32/run-check.cmd" "$kit/run-check.cmd"
 "$sign" "$kit"/x64/*.exe "$kit"/x86/*.exe
 
@@ -75,7 +75,7 @@ crlf "$work/README.txt" "$kit/README.txt"
 
 # Paths with forward slashes, as sha256sum -c wants them on any system.
 (cd "$kit" && sha256sum run-check.cmd README.txt x64/tkcheck.exe x64/tkexamine.exe \
-    x86/tkcheck.exe x86/tkexamine.exe >SHA256SUMS)
+    x64/tkfleet.exe x86/tkcheck.exe x86/tkexamine.exe x86/tkfleet.exe >SHA256SUMS)
 
 rm -f "$out/$name.zip"
 (cd "$work" && cmake -E tar cf "$out/$name.zip" --format=zip "$name")
@@ -85,7 +85,7 @@ python3 "$root/tools/make_icon.py" "$work/tkcheck.ico"
 for arch in x64 x86; do
     dir=$work/msi-$arch
     mkdir -p "$dir"
-    cp "$kit/$arch/tkcheck.exe" "$kit/$arch/tkexamine.exe" "$kit/run-check.cmd" \
+    cp "$kit/$arch/tkcheck.exe" "$kit/$arch/tkexamine.exe" "$kit/$arch/tkfleet.exe" "$kit/run-check.cmd" \
         "$work/tkcheck.ico" "$dir/"
     msi=$out/$name-$arch.msi
     rm -f "$msi"

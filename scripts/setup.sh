@@ -23,6 +23,8 @@ packages=(
   # the token checks against a real PC/SC stack: the daemon, a virtual reader and card
   pcscd libpcsclite1 vsmartcard-vpcd vsmartcard-vpicc python3-virtualsmartcard
   python3-pycryptodome
+  # tkfleet's page, opened in a real browser by its test and for the docs' picture
+  chromium
 )
 
 missing=()

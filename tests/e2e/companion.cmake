@@ -21,7 +21,11 @@ add_test(NAME e2e.companion_binary
 add_test(NAME e2e.companion_faults_binary
   COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
           $<TARGET_FILE:tkexamine_faults> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P} console)
-set_tests_properties(e2e.companion_binary e2e.companion_faults_binary PROPERTIES
+# tkfleet.exe travels in the same kit and is held to the same.
+add_test(NAME e2e.fleet_binary
+  COMMAND ${QTK_BASH} ${CMAKE_CURRENT_LIST_DIR}/cases/binary.sh
+          $<TARGET_FILE:tkfleet> ${QTK_OBJDUMP} ${CMAKE_SIZEOF_VOID_P} console)
+set_tests_properties(e2e.companion_binary e2e.companion_faults_binary e2e.fleet_binary PROPERTIES
   TIMEOUT 30 LABELS e2e)
 
 # The packaged 64-bit Wine runs only the 64-bit build.
@@ -33,7 +37,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     --version ${PROJECT_VERSION})
   # The token case adds certificates it makes itself (openssl) through the probe; the
   # detect case installs the kit by an MSI it builds with wixl from packaging/kit.wxs.
-  foreach(case cli examine directory run_check writer ie_mode token detect)
+  foreach(case cli examine directory run_check writer ie_mode token detect fleet)
     qtk_e2e_case(companion_${case} companion_${case}.sh ${QTK_COMPANION_CASE_OPTIONS})
   endforeach()
 

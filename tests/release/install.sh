@@ -27,7 +27,7 @@ build_msi() {
     local out=$1 ver=$2 run_check=$3 dir major minor patch
     dir=$(mktemp -d "$BENCH_WORK/msi.XXXXXX")
     IFS=. read -r major minor patch <<<"$ver"
-    cp "$kit/x64/tkcheck.exe" "$kit/x64/tkexamine.exe" "$dir/"
+    cp "$kit/x64/tkcheck.exe" "$kit/x64/tkexamine.exe" "$kit/x64/tkfleet.exe" "$dir/"
     cp "$run_check" "$dir/run-check.cmd"
     python3 "$BENCH_ROOT/tools/make_icon.py" "$dir/tkcheck.ico"
     (cd "$dir" && wixl -a x64 -D Arch=x64 -D Version="$ver" \
@@ -95,11 +95,11 @@ expect "upgrade: msiexec exit status" "$MSI_STATUS" 0
 qtk_wait_until 30000 same_file "$installed/run-check.cmd" "$kit/run-check.cmd" ||
     fail "upgrade: run-check.cmd is not this release's"
 expect "upgrade: listed products (the older one gone)" "$(listed_products)" "$new_code $version"
-for program in tkcheck.exe tkexamine.exe; do
+for program in tkcheck.exe tkexamine.exe tkfleet.exe; do
     expect_true "upgrade: $program is this release's" same_file "$installed/$program" "$kit/x64/$program"
 done
 expect "upgrade: files in the install folder" "$(ls "$installed" | tr '\n' ' ')" \
-    "run-check.cmd tkcheck.exe tkexamine.exe "
+    "run-check.cmd tkcheck.exe tkexamine.exe tkfleet.exe "
 # Where management scripts find the programs: recorded in the 64-bit view.
 expect "upgrade: the install folder recorded for scripts" \
     "$(qtk_reg_get "$kit_key" InstallDir || true)" "$install_dir_win\\"

@@ -39,9 +39,9 @@ for arch in x64 x86; do
         "$(msi_table "$msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" { print $2 "/" $3 }')" \
         "${program_files[$arch]}/QUORIN Token Key Check"
     expect "$arch files" "$(msi_table "$msi" File | awk -F'\t' '{ print $2 ":" $3 }' | sort | tr '\n' ' ')" \
-        "run_check:run-check.cmd tkcheck:tkcheck.exe tkexamine:tkexamine.exe "
+        "run_check:run-check.cmd tkcheck:tkcheck.exe tkexamine:tkexamine.exe tkfleet:tkfleet.exe "
     expect "$arch file components in INSTALLDIR with the ${component_bits[$arch]} attribute" \
-        "$(msi_table "$msi" Component | awk -F'\t' -v a="${component_bits[$arch]}" '$3 == "INSTALLDIR" && $4 == a' | wc -l)" 3
+        "$(msi_table "$msi" Component | awk -F'\t' -v a="${component_bits[$arch]}" '$3 == "INSTALLDIR" && $4 == a' | wc -l)" 4
     # Where the programs went, for management scripts: HKLM (root 2) in the package's own
     # view, kept by a component whose key path is that value (msidbComponentAttributesRegistryKeyPath, 4).
     expect "$arch install folder in the registry (root, key, name, value)" \
@@ -67,7 +67,7 @@ for arch in x64 x86; do
     mkdir -p "$RELEASE_WORK/$arch"
     msiextract -C "$RELEASE_WORK/$arch" "$msi" >/dev/null
     # (msiextract names the folders as it likes; the files are what matters.)
-    for file in "$arch/tkcheck.exe" "$arch/tkexamine.exe" run-check.cmd; do
+    for file in "$arch/tkcheck.exe" "$arch/tkexamine.exe" "$arch/tkfleet.exe" run-check.cmd; do
         extracted=$(find "$RELEASE_WORK/$arch" -type f -name "${file#*/}")
         expect_true "$arch installer carries the zip's $file" cmp -s "$extracted" "$kit/$file"
     done

@@ -29,19 +29,19 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     z.extractall(sys.argv[2])
 PY
 expect "files in the zip" "$(tr '\n' ' ' <"$RELEASE_WORK/names")" \
-    "$name/README.txt $name/SHA256SUMS $name/run-check.cmd $name/x64/tkcheck.exe $name/x64/tkexamine.exe $name/x86/tkcheck.exe $name/x86/tkexamine.exe "
+    "$name/README.txt $name/SHA256SUMS $name/run-check.cmd $name/x64/tkcheck.exe $name/x64/tkexamine.exe $name/x64/tkfleet.exe $name/x86/tkcheck.exe $name/x86/tkexamine.exe $name/x86/tkfleet.exe "
 kit=$RELEASE_WORK/$name
 
 # Every file but the sums themselves is summed, and matches.
 expect "files listed in the kit's SHA256SUMS" \
     "$(awk '{ print $2 }' "$kit/SHA256SUMS" | sort | tr '\n' ' ')" \
-    "README.txt run-check.cmd x64/tkcheck.exe x64/tkexamine.exe x86/tkcheck.exe x86/tkexamine.exe "
+    "README.txt run-check.cmd x64/tkcheck.exe x64/tkexamine.exe x64/tkfleet.exe x86/tkcheck.exe x86/tkexamine.exe x86/tkfleet.exe "
 expect_true "the kit matches its SHA256SUMS" bash -c "cd '$kit' && sha256sum --quiet -c SHA256SUMS"
 
 # ---- each program: the folder's architecture, no symbols, the release's version
 declare -A format=([x64]=pei-x86-64 [x86]=pei-i386)
 for arch in x64 x86; do
-    for program in tkcheck.exe tkexamine.exe; do
+    for program in tkcheck.exe tkexamine.exe tkfleet.exe; do
         file=$kit/$arch/$program
         expect "$arch/$program file format" \
             "$("$objdump" -f "$file" | sed -n 's/.*file format //p')" "${format[$arch]}"

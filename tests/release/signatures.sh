@@ -29,8 +29,9 @@ PY
 }
 
 # ---- the release as shipped
-signed=("$kit"/x64/tkcheck.exe "$kit"/x64/tkexamine.exe "$kit"/x86/tkcheck.exe
-        "$kit"/x86/tkexamine.exe "$release/kit-$version-x64.msi" "$release/kit-$version-x86.msi")
+signed=("$kit"/x64/tkcheck.exe "$kit"/x64/tkexamine.exe "$kit"/x64/tkfleet.exe "$kit"/x86/tkcheck.exe
+        "$kit"/x86/tkexamine.exe "$kit"/x86/tkfleet.exe "$release/kit-$version-x64.msi"
+        "$release/kit-$version-x86.msi")
 for file in "${signed[@]}"; do
     expect_true "signature verifies: ${file#"$RELEASE_WORK"/}" verifies "$file" "$ca"
 done

@@ -19,7 +19,8 @@ kit_key='HKLM\SOFTWARE\QUORIN\Token Key Check'
 # ---- the installer, from the kit's own description and this build's programs
 msi_dir=$BENCH_WORK/msi
 mkdir -p "$msi_dir"
-cp "$COMPANION_KIT/tkcheck.exe" "$COMPANION_KIT/tkexamine.exe" "$COMPANION_KIT/run-check.cmd" "$msi_dir/"
+cp "$COMPANION_KIT/tkcheck.exe" "$COMPANION_KIT/tkexamine.exe" "$COMPANION_KIT/tkfleet.exe" \
+    "$COMPANION_KIT/run-check.cmd" "$msi_dir/"
 python3 "$BENCH_ROOT/tools/make_icon.py" "$msi_dir/tkcheck.ico"
 (cd "$msi_dir" && wixl -a x64 -D Arch=x64 -D Version="$COMPANION_VERSION" -D UpgradeBelow=255.255.65534 \
     -o kit.msi "$BENCH_ROOT/packaging/kit.wxs") >"$BENCH_WORK/wixl.log" 2>&1 ||
