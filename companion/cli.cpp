@@ -138,6 +138,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             }
             // A detection script looks and changes nothing.
             options.report_only = true;
+        } else if (name == L"what-if") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.what_if = true;
+            options.report_only = true;
         } else if (name == L"skip") {
             std::wstring list;
             if (option->value) {
@@ -162,6 +166,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
         } else {
             return bad(L"unknown option " + arg);
         }
+    }
+    if (options.what_if && options.detect != Options::Detect::Off) {
+        return bad(L"--what-if and --detect each print their own answer; give one of them");
+    }
+    if (options.what_if && options.json == Options::Json::Stdout) {
+        return bad(L"--what-if prints its plan on the standard output; write the report to a file with --json=PATH");
     }
     if (options.detect != Options::Detect::Off && options.json == Options::Json::Stdout) {
         return bad(L"--detect prints one line on the standard output; write the report to a file with --json=PATH");
@@ -191,6 +201,9 @@ std::wstring UsageText() {
            L"  --skip=GROUP[,..]  leave out a group that only the report shows:\n"
            L"                     token (reader, token, certificates, services),\n"
            L"                     ie_mode (Edge's IE mode site list)\n"
+           L"  --what-if          examine, then print what a fix of this user's own settings\n"
+           L"                     would change (key, value, old data, new data) and which\n"
+           L"                     rows a policy holds; changes nothing\n"
            L"  --detect[=strict]  for a management system's detection script: examine\n"
            L"                     (report only), print one line of at most 2048\n"
            L"                     characters, exit 0 (no issue) or 1 (issue: a check\n"

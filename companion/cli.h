@@ -30,6 +30,9 @@ struct Options {
     // detection script answers (companion/detection.h); never writes markers. Strict: an
     // undecided row is an issue too.
     enum class Detect { Off, On, Strict } detect = Detect::Off;
+    // --what-if: examine, then print what a fix of the user's own settings would change
+    // (companion/fix_plan.h); changes nothing, markers included.
+    bool what_if = false;
 };
 
 // The groups --skip may name: the ones that end only in the report.

@@ -63,4 +63,9 @@ struct FixPlan {
 // rows: the examination of the user whose hive registry reads as HKCU.
 FixPlan PlanFix(const std::vector<CheckResult>& rows, RegistrySource& registry);
 
+// The plan for a person, one line a change ("key value: old -> new [row]"), then the rows
+// left alone and why. user_root ("HKU\S-1-5-21-...") names the hive that would be changed
+// when it is not the process's own HKCU.
+std::wstring FixPlanText(const FixPlan& plan, std::wstring_view user_root);
+
 }  // namespace qtk::companion

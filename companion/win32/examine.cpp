@@ -11,6 +11,7 @@
 #include "companion/cli.h"
 #include "companion/detection.h"
 #include "companion/examination.h"
+#include "companion/fix_plan.h"
 #include "companion/output_writer.h"
 #include "companion/report_json.h"
 #include "companion/run_context.h"
@@ -97,6 +98,7 @@ ReportError Describe(const Failure& failure) {
 struct Examined {
     std::vector<CheckResult> rows;
     std::optional<ReportError> error;
+    std::wstring fix_plan;  // with --what-if: what a fix would change
 };
 
 // The examination and, unless only a report is wanted, the markers. A failure to write
@@ -131,6 +133,12 @@ Examined Examine(const Options& options, RunFacts& facts) {
     }
     if (!Skipped(options, kTokenGroup)) seams.token = &token;
     result.rows = qtk::companion::Examine(system, user, seams);
+    if (options.what_if) {
+        // The plan reads the user's values as the examination did, and nobody's when
+        // nobody is there.
+        ExaminedUserRegistry examined(system, user.user.logged_on);
+        result.fix_plan = FixPlanText(PlanFix(result.rows, examined), UserPlaceRoot(user));
+    }
     const std::optional<OsVersion> version = QueryOsVersion(system);
     facts.os_version = VersionText(version);
     if (directory && !result.error) {
@@ -200,6 +208,7 @@ int Run(const Options& options) {
         WriteText(options.json == Options::Json::Stdout ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE,
                   SummaryText(examined.rows, facts));
     }
+    if (options.what_if) WriteText(STD_OUTPUT_HANDLE, examined.fix_plan);
     return code;
 }
 

@@ -173,5 +173,28 @@ TEST(FixPlan, RowsAPolicyHoldsAreLeftAloneWithThePolicyNamed) {
     }
 }
 
+// What --what-if prints: the key (in the hive that would really change), the value, its old
+// and new data and the row, then the rows left alone with their reasons.
+TEST(FixPlan, TextNamesKeyValueOldAndNewData) {
+    FakeRegistrySource registry;
+    registry.SetDword(Hive::CurrentUser, View::Native, kSettings + L"\\Zones\\2", L"1400", 3);
+    registry.SetDword(Hive::CurrentUser, View::Native, kPolicySettings + L"\\Zones\\2", L"1201", 3);
+    const FixPlan plan = PlanFix(ExamineWorkstation(registry), registry);
+    const std::string text = Narrow(FixPlanText(plan, L"HKU\\S-1-5-21-1-2-3-1001"));
+    for (const char* line :
+         {"  HKU\\S-1-5-21-1-2-3-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+          "Settings\\Zones\\2 value 1400: REG_DWORD 3 -> REG_DWORD 0 [zone_scripting.user.1400]\n",
+          "\\ZoneMap\\Domains\\qrn.example\\tesk value https: absent -> REG_DWORD 2 "
+          "[trusted_sites.user.https:tesk.qrn.example]\n",
+          "New Windows\\Allow value tesk.qrn.example: absent -> REG_BINARY (empty) "
+          "[popup_allowed.user.tesk.qrn.example]\n",
+          "Left alone, held by a policy:\n  zone_scripting.user.1201: held by a policy",
+          "Left alone, the machine's settings"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n--- in ---\n" << text;
+    }
+    EXPECT_EQ(text.find("HKCU\\"), std::string::npos) << "the hive that would change is named";
+    EXPECT_EQ(Narrow(FixPlanText(FixPlan{}, L"")), "Nothing for a fix to change in this user's own settings.\n");
+}
+
 }  // namespace
 }  // namespace qtk::companion

@@ -64,6 +64,12 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
          with([](Options& o) { o.user_sid = L"S-1-5-21-111-222-333-1001"; })},
         {"/user=sid in lower case", {L"/user=s-1-5-18"}, with([](Options& o) { o.user_sid = L"S-1-5-18"; })},
         {"--skip=token", {L"--skip=token"}, with([](Options& o) { o.skip = {"token"}; })},
+        {"--what-if changes nothing", {L"--what-if", L"--json=C:\\r.json"}, with([](Options& o) {
+             o.what_if = true;
+             o.report_only = true;
+             o.json = Options::Json::Path;
+             o.json_path = L"C:\\r.json";
+         })},
         {"/skip:IE_MODE,token,ie_mode: folded, each once, in order",
          {L"/skip:IE_MODE,token,ie_mode"}, with([](Options& o) { o.skip = {"ie_mode", "token"}; })},
         {"--skip as two arguments, given twice", {L"--skip", L"token", L"--skip=token"},
@@ -94,6 +100,7 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
         EXPECT_EQ(Narrow(got.user_sid), Narrow(c.want.user_sid));
         EXPECT_EQ(got.skip, c.want.skip);
         EXPECT_EQ(got.detect, c.want.detect);
+        EXPECT_EQ(got.what_if, c.want.what_if);
     }
 }
 
@@ -110,6 +117,9 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         {"a lone slash", {L"/"}},
         {"single dash long name", {L"-help"}},
         {"--json= with nothing", {L"--json="}},
+        {"--what-if with --detect", {L"--what-if", L"--detect"}},
+        {"--what-if with the report on the standard output", {L"--json", L"--what-if"}},
+        {"--what-if with a value", {L"--what-if=yes"}},
         {"--json twice", {L"--json", L"--json=x"}},
         {"--user without a SID", {L"--user"}},
         {"--user with a path in it", {L"--user", L"S-1-5-21-1\\..\\..\\x"}},

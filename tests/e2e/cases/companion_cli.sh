@@ -65,6 +65,19 @@ expect "the current user's tesk row" "$(companion_row report-only.out $TESK_USER
 expect "its place" "$(companion_row report-only.out $TESK_USER place)" \
     'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains\qrn.example\tesk value https'
 
+# ---- --what-if: the plan on the standard output; the user's registry and C:\tmptk untouched
+qtk_wine reg export HKCU "$(qtk_windows_path "$BENCH_WORK/hkcu-before.reg")" /y >/dev/null 2>&1 ||
+    qtk_die "cannot export HKCU"
+bench_watch_start what-if
+companion_run what-if --what-if
+bench_watch_stop
+qtk_wine reg export HKCU "$(qtk_windows_path "$BENCH_WORK/hkcu-after.reg")" /y >/dev/null 2>&1 ||
+    qtk_die "cannot export HKCU"
+expect "exit code of --what-if (the examination's)" "$COMPANION_STATUS" 1
+expect_true "--what-if names a change in the form key value: old -> new [row]" \
+    grep -qE '^  HKCU\\.* value .*: .* -> REG_(DWORD [0-9]+|BINARY \(empty\)) \[[a-z_]+\.user\.' what-if.out
+expect "what --what-if changed in C:\\tmptk" "$(bench_watch_writes | tr '\n' ' ')" ""
+expect "HKCU after --what-if" "$(cmp -s "$BENCH_WORK/hkcu-before.reg" "$BENCH_WORK/hkcu-after.reg" && echo same)" same
 # ---- the markers as always, the report into a folder as <COMPUTERNAME>.json
 mkdir -p "$WINEPREFIX/drive_c/reports"
 companion_run markers '--json=C:\reports'
