@@ -4,6 +4,7 @@
 #include <string>
 
 #include "companion/report_json.h"
+#include "platform/win32/win32_platform.h"
 
 namespace qtk::companion::win32 {
 namespace {
@@ -55,41 +56,8 @@ bool IsFolder(const std::wstring& path) {
 }
 
 std::optional<Failure> ReplaceFileWhole(const std::wstring& path, std::string_view bytes) {
-    LARGE_INTEGER counter{};
-    QueryPerformanceCounter(&counter);
-    unsigned long long seed = static_cast<unsigned long long>(counter.QuadPart) ^
-                              (static_cast<unsigned long long>(GetCurrentProcessId()) << 32);
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::wstring temporary;
-    DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        temporary = path + L"." + std::to_wstring(seed >> 16) + L".tmp";
-        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-        }
-    }
-    if (file == INVALID_HANDLE_VALUE) return Failure{error, L"Cannot write the report", path};
-    error = ERROR_SUCCESS;
-    if (!WriteAllBytes(file, bytes)) {
-        error = GetLastError();
-        if (error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
-    }
-    // On the disk before it replaces anything: a collected report is whole or absent.
-    if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExW(temporary.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
-    }
-    if (error != ERROR_SUCCESS) {
-        DeleteFileW(temporary.c_str());
-        return Failure{error, L"Cannot write the report", path};
-    }
+    const DWORD error = qtk::win32::ReplaceFileWhole(path, bytes);
+    if (error != ERROR_SUCCESS) return Failure{error, L"Cannot write the report", path};
     return std::nullopt;
 }
 

@@ -11,6 +11,7 @@
 #include "fleet/run.h"
 #include "platform/text.h"
 #include "platform/win32/program.h"
+#include "platform/win32/win32_platform.h"
 
 namespace {
 
@@ -22,18 +23,8 @@ std::wstring Wide(std::string_view utf8) {
     return wide;
 }
 
-std::string ErrorText(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : std::wstring();
-    if (text != nullptr) LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-        message.pop_back();
-    }
-    return "error " + std::to_string(error) + (message.empty() ? "" : ": " + qtk::Utf8(message));
-}
+// "error 5: Access is denied" for a message in UTF-8.
+std::string ErrorText(DWORD error) { return qtk::Utf8(qtk::win32::ErrorText(error)); }
 
 bool WriteAll(HANDLE handle, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -125,39 +116,8 @@ public:
     }
 
     bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& why) override {
-        const std::wstring target = Wide(path);
-        LARGE_INTEGER counter{};
-        QueryPerformanceCounter(&counter);
-        unsigned long long seed = static_cast<unsigned long long>(counter.QuadPart) ^
-                                  (static_cast<unsigned long long>(GetCurrentProcessId()) << 32);
-        HANDLE file = INVALID_HANDLE_VALUE;
-        std::wstring temporary;
-        DWORD error = ERROR_SUCCESS;
-        // A new name beside it, created only if nothing (a planted link) sits there yet.
-        for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-            temporary = target + L"." + std::to_wstring(seed >> 16) + L".tmp";
-            file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (file == INVALID_HANDLE_VALUE) {
-                error = GetLastError();
-                if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-            }
-        }
-        if (file == INVALID_HANDLE_VALUE) {
-            why = ErrorText(error);
-            return false;
-        }
-        error = ERROR_SUCCESS;
-        if (!WriteAll(file, bytes)) error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-        if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-        if (error == ERROR_SUCCESS &&
-            !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            error = GetLastError();
-        }
+        const DWORD error = qtk::win32::ReplaceFileWhole(Wide(path), bytes);
         if (error != ERROR_SUCCESS) {
-            DeleteFileW(temporary.c_str());
             why = ErrorText(error);
             return false;
         }

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -175,6 +176,47 @@ std::wstring HresultText(HRESULT result) {
     wchar_t text[16];
     std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
     return text;
+}
+
+DWORD ReplaceFileWhole(const std::wstring& path, std::string_view bytes) {
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    unsigned long long seed = static_cast<unsigned long long>(counter.QuadPart) ^
+                              (static_cast<unsigned long long>(GetCurrentProcessId()) << 32);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::wstring temporary;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        temporary = path + L"." + std::to_wstring(seed >> 16) + L".tmp";
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) return error;
+    error = ERROR_SUCCESS;
+    while (!bytes.empty() && error == ERROR_SUCCESS) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), piece, &written, nullptr) || written == 0) {
+            error = GetLastError();
+            if (error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+        }
+        bytes.remove_prefix(written);
+    }
+    // On the disk before it replaces anything: the file is whole or absent.
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
+    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExW(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    if (error != ERROR_SUCCESS) DeleteFileW(temporary.c_str());
+    return error;
 }
 
 }  // namespace qtk::win32

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/seam.h"
@@ -55,5 +56,11 @@ std::wstring ErrorText(DWORD code, HMODULE module = nullptr);
 
 // "0x80004005" for an HRESULT.
 std::wstring HresultText(HRESULT result);
+
+// Writes bytes as the whole new content of path: under a new, unpredictable name beside it
+// (created new, never through a link planted there), flushed, then renamed over path, so
+// that a reader finds the earlier file whole or the new one whole. ERROR_SUCCESS, or the
+// Windows error of the step that failed (the temporary is then removed).
+DWORD ReplaceFileWhole(const std::wstring& path, std::string_view bytes);
 
 }  // namespace qtk::win32
