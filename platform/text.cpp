@@ -90,6 +90,41 @@ std::string Utf8(std::wstring_view text) {
     return out;
 }
 
+std::optional<std::wstring> FromUtf8(std::string_view bytes) {
+    std::wstring out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 1;
+        char32_t c = lead;
+        char32_t least = 0;
+        if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, c = lead & 0x07u, least = 0x10000;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, c = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, c = lead & 0x1Fu, least = 0x80;
+        } else if (lead >= 0x80) {
+            return std::nullopt;
+        }
+        if (bytes.size() - i < length) return std::nullopt;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0u) != 0x80u) return std::nullopt;
+            c = (c << 6) | (next & 0x3Fu);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+        if (c >= 0x10000 && sizeof(wchar_t) == 2) {
+            out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FFu));
+        } else {
+            out += static_cast<wchar_t>(c);
+        }
+        i += length;
+    }
+    return out;
+}
+
 std::wstring Cat(std::initializer_list<std::wstring_view> parts) {
     std::size_t size = 0;
     for (const std::wstring_view part : parts) size += part.size();

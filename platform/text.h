@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,10 @@ std::wstring Printable(std::wstring text);
 
 // UTF-16 as UTF-8; an unpaired surrogate, which has no UTF-8 form, becomes U+FFFD.
 std::string Utf8(std::wstring_view text);
+
+// UTF-8 as UTF-16 (UTF-32 where wchar_t is 32 bits); nothing for bytes that are not UTF-8
+// (an overlong form, a surrogate, a cut sequence): a file that should be ours is then not.
+std::optional<std::wstring> FromUtf8(std::string_view bytes);
 
 // The parts joined, with one allocation however many there are: a long chain of
 // operator+ is inlined part by part at -O3.

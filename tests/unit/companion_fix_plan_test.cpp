@@ -10,6 +10,7 @@
 
 #include "checks/tables.h"
 #include "companion/examination.h"
+#include "companion/user_fix.h"
 #include "fake_registry.h"
 
 namespace qtk::companion {
@@ -31,14 +32,9 @@ const RegistryChange* ChangeFor(const FixPlan& plan, const std::string& id) {
 }
 
 void Apply(FakeRegistrySource& registry, const FixPlan& plan) {
-    for (const RegistryChange& change : plan.changes) {
-        if (change.empty_binary) {
-            registry.SetOther(change.key.hive, change.key.view, change.key.path, change.value);
-        } else {
-            registry.SetDword(change.key.hive, change.key.view, change.key.path, change.value,
-                              change.dword);
-        }
-    }
+    UndoRecord record;
+    ASSERT_FALSE(RecordUndo(plan, registry, &record).has_value());
+    ASSERT_FALSE(ApplyFix(record, registry).failure.has_value());
 }
 
 // Each row shape goes where the zone-map layout (KB 182569) puts it.

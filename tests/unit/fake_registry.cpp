@@ -38,6 +38,7 @@ FakeRegistrySource::Value& FakeRegistrySource::EnsureValue(Hive hive, View view,
                                                            std::wstring_view name) {
     Value& value = Ensure(hive, view, path).values[FoldCase(name)];
     value.name = std::wstring(name);
+    value.raw.reset();  // set as the examination reads it from now on
     return value;
 }
 
@@ -156,6 +157,100 @@ long FakeRegistrySource::ListValues(KeyHandle handle, std::vector<std::wstring>*
 void FakeRegistrySource::CloseKey(KeyHandle handle) {
     if (handles_.erase(handle) == 0) throw std::logic_error("fake registry: closed twice");
     --open_handles;
+}
+
+RawValue FakeRegistrySource::RawOf(const Value& entry) {
+    if (entry.raw) return *entry.raw;
+    RawValue value;
+    if (entry.type == Type::Dword) {
+        const std::uint32_t d = entry.dword;
+        value = RawValue{reg_type::kDword, {static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(d >> 8),
+                                            static_cast<std::uint8_t>(d >> 16), static_cast<std::uint8_t>(d >> 24)}};
+        if (entry.bad_size) value.data.resize(2);
+    } else if (entry.type == Type::String) {
+        value.type = reg_type::kString;
+        for (const wchar_t c : entry.text + L'\0') {
+            value.data.push_back(static_cast<std::uint8_t>(c));
+            value.data.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+    } else {
+        value = RawValue{reg_type::kBinary, {0xde, 0xad}};
+    }
+    return value;
+}
+
+long FakeRegistrySource::ReadValue(std::wstring_view path, std::wstring_view name,
+                                   RawValue* value) {
+    const auto key = user_.find(FoldCase(Trimmed(path)));
+    if (key == user_.end()) return reg_error::kFileNotFound;
+    const auto found = key->second.values.find(FoldCase(name));
+    if (found == key->second.values.end()) return reg_error::kFileNotFound;
+    if (found->second.deny != 0) return found->second.deny;
+    *value = RawOf(found->second);
+    return reg_error::kSuccess;
+}
+
+long FakeRegistrySource::KeyExists(std::wstring_view path, bool* exists) {
+    *exists = user_.count(FoldCase(Trimmed(path))) != 0;
+    return reg_error::kSuccess;
+}
+
+long FakeRegistrySource::SetValue(std::wstring_view path, std::wstring_view name,
+                                  const RawValue& value) {
+    const auto key = user_.find(FoldCase(Trimmed(path)));
+    if (key != user_.end() && key->second.deny_write != 0) return key->second.deny_write;
+    Value& entry = EnsureValue(Hive::CurrentUser, View::Native, path, name);
+    entry = Value{std::wstring(name), Type::Other, 0, false, {}, 0, value};
+    if (value.type == reg_type::kDword) {
+        entry.type = Type::Dword;
+        entry.bad_size = value.data.size() != 4;
+        for (std::size_t i = 0; i < 4 && i < value.data.size(); ++i) entry.dword |= std::uint32_t{value.data[i]} << (8 * i);
+    } else if (value.type == reg_type::kString || value.type == reg_type::kExpandString) {
+        entry.type = Type::String;
+        for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+            const wchar_t c = static_cast<wchar_t>(value.data[i] | (value.data[i + 1] << 8));
+            if (c == L'\0') break;
+            entry.text += c;
+        }
+    }
+    return reg_error::kSuccess;
+}
+
+long FakeRegistrySource::DeleteValue(std::wstring_view path, std::wstring_view name) {
+    const auto key = user_.find(FoldCase(Trimmed(path)));
+    if (key == user_.end()) return reg_error::kSuccess;
+    if (key->second.deny_write != 0) return key->second.deny_write;
+    key->second.values.erase(FoldCase(name));
+    return reg_error::kSuccess;
+}
+
+long FakeRegistrySource::DeleteKeyIfEmpty(std::wstring_view path) {
+    const std::wstring folded = FoldCase(Trimmed(path));
+    const auto key = user_.find(folded);
+    if (key == user_.end()) return reg_error::kSuccess;
+    if (key->second.deny_write != 0) return key->second.deny_write;
+    const auto next = user_.lower_bound(folded + L"\\");
+    const bool has_child = next != user_.end() && next->first.compare(0, folded.size() + 1, folded + L"\\") == 0;
+    if (key->second.values.empty() && !has_child) user_.erase(key);
+    return reg_error::kSuccess;
+}
+
+void FakeRegistrySource::DenyWrite(std::wstring_view path, long code) {
+    Ensure(Hive::CurrentUser, View::Native, path).deny_write = code;
+}
+
+std::wstring FakeRegistrySource::UserExport() const {
+    std::wstring text;
+    for (const auto& [folded, key] : user_) {
+        text += L"[" + key.path + L"]\n";
+        for (const auto& [name, value] : key.values) {
+            const RawValue raw = RawOf(value);
+            text += value.name + L"=" + std::to_wstring(raw.type) + L":";
+            for (const std::uint8_t byte : raw.data) text += std::to_wstring(byte) + L",";
+            text += L"\n";
+        }
+    }
+    return text;
 }
 
 }  // namespace qtk::companion::testing

@@ -9,15 +9,19 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "companion/registry_source.h"
+#include "companion/user_fix.h"
 
 namespace qtk::companion::testing {
 
-class FakeRegistrySource : public RegistrySource {
+// Its HKCU side is also the examined user's writable hive, so that a fix applied through
+// one seam is what the examination reads through the other.
+class FakeRegistrySource : public RegistrySource, public UserHive {
 public:
     // Keys spring into being with their parents.
     void AddKey(Hive hive, View view, std::wstring_view path);
@@ -43,6 +47,16 @@ public:
     long ListValues(KeyHandle key, std::vector<std::wstring>* names) override;
     void CloseKey(KeyHandle key) override;
 
+    long ReadValue(std::wstring_view key, std::wstring_view name, RawValue* value) override;
+    long KeyExists(std::wstring_view key, bool* exists) override;
+    long SetValue(std::wstring_view key, std::wstring_view name, const RawValue& value) override;
+    long DeleteValue(std::wstring_view key, std::wstring_view name) override;
+    long DeleteKeyIfEmpty(std::wstring_view key) override;
+    // A write to this HKCU key fails with code from now on.
+    void DenyWrite(std::wstring_view path, long code = 5);
+    // The user's side as text, one line a key and a value: what an export would show.
+    std::wstring UserExport() const;
+
     int open_handles = 0;
     int opens = 0;  // successful opens in all
 
@@ -55,16 +69,19 @@ private:
         bool bad_size = false;
         std::wstring text;
         long deny = 0;
+        std::optional<RawValue> raw;  // as written through UserHive
     };
     struct Key {
         std::wstring path;  // as first written
         std::map<std::wstring, Value> values;  // by folded name
         long deny_open = 0;
         long deny_listing = 0;
+        long deny_write = 0;
     };
     // One side of the registry: HKCU, HKLM 64-bit, HKLM 32-bit.
     using Side = std::map<std::wstring, Key>;  // by folded path
 
+    static RawValue RawOf(const Value& entry);
     Side& SideOf(Hive hive, View view);
     Key& Ensure(Hive hive, View view, std::wstring_view path);
     Value& EnsureValue(Hive hive, View view, std::wstring_view path, std::wstring_view name);
