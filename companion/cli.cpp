@@ -142,6 +142,22 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             if (!no_value()) return bad(L"option " + arg + L" takes no value");
             options.what_if = true;
             options.report_only = true;
+        } else if (name == L"fix") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.fix = true;
+        } else if (name == L"force") {
+            if (!no_value()) return bad(L"option " + arg + L" takes no value");
+            options.force = true;
+        } else if (name == L"undo") {
+            if (!options.undo_path.empty()) return bad(L"--undo is given more than once");
+            if (option->value) {
+                options.undo_path = *option->value;
+            } else if (i + 1 < args.size()) {
+                options.undo_path = args[++i];
+            } else {
+                return bad(L"--undo needs the undo file that --fix named");
+            }
+            if (options.undo_path.empty()) return bad(L"--undo needs the undo file that --fix named");
         } else if (name == L"skip") {
             std::wstring list;
             if (option->value) {
@@ -167,8 +183,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             return bad(L"unknown option " + arg);
         }
     }
-    if (options.what_if && options.detect != Options::Detect::Off) {
-        return bad(L"--what-if and --detect each print their own answer; give one of them");
+    const bool undo = !options.undo_path.empty();
+    if (int(options.fix) + int(undo) + int(options.what_if) + int(options.detect != Options::Detect::Off) > 1) {
+        return bad(L"--fix, --undo, --what-if and --detect each do their own run; give one of them");
+    }
+    if (options.force && !undo) return bad(L"--force goes with --undo FILE only");
+    if ((options.fix || undo) && options.json == Options::Json::Stdout) {
+        return bad(L"--fix and --undo print what they changed on the standard output; write the report to a file with --json=PATH");
     }
     if (options.what_if && options.json == Options::Json::Stdout) {
         return bad(L"--what-if prints its plan on the standard output; write the report to a file with --json=PATH");
@@ -204,6 +225,15 @@ std::wstring UsageText() {
            L"  --what-if          examine, then print what a fix of this user's own settings\n"
            L"                     would change (key, value, old data, new data) and which\n"
            L"                     rows a policy holds; changes nothing\n"
+           L"  --fix              set this user's own settings that the failing user checks\n"
+           L"                     need (trusted sites, the Trusted sites zone's settings,\n"
+           L"                     the pop-up blocker's allowed sites), never a machine or\n"
+           L"                     policy setting; first writes an undo file under the\n"
+           L"                     user's %LOCALAPPDATA% and prints its path; then\n"
+           L"                     examines again and writes the markers\n"
+           L"  --undo FILE        put back what the fix that wrote FILE changed; refuses\n"
+           L"                     a file that is not one, or whose values were changed\n"
+           L"                     since (naming them), unless --force is given too\n"
            L"  --detect[=strict]  for a management system's detection script: examine\n"
            L"                     (report only), print one line of at most 2048\n"
            L"                     characters, exit 0 (no issue) or 1 (issue: a check\n"
@@ -214,8 +244,11 @@ std::wstring UsageText() {
            L"  0   every check passed\n"
            L"  1   at least one check failed\n"
            L"  2   nothing failed, but at least one check is undecided\n"
-           L"  3   the examination could not complete (the error is on the standard error)\n"
+           L"  3   the examination, fix or undo could not complete (the error is on the\n"
+           L"      standard error; what a fix changed is in its undo file)\n"
+           L"  4   --undo refused the file: nothing was changed\n"
            L"  87  the command line is not understood\n"
+           L"After --fix or --undo, 0 to 2 are those of the examination that follows.\n"
            L"With --detect only 0 (no issue) and 1 (issue) are used.\n";
 }
 

@@ -33,6 +33,13 @@ struct Options {
     // --what-if: examine, then print what a fix of the user's own settings would change
     // (companion/fix_plan.h); changes nothing, markers included.
     bool what_if = false;
+    // --fix: examine, set the user's own values the failing user rows need (undo file
+    // first), examine again and write the markers (companion/user_fix.h).
+    bool fix = false;
+    // --undo FILE: put back what the fix that wrote FILE changed; --force also puts back
+    // values changed since.
+    std::wstring undo_path;
+    bool force = false;
 };
 
 // The groups --skip may name: the ones that end only in the report.
@@ -57,6 +64,8 @@ inline constexpr int kAllPassed = 0;
 inline constexpr int kSomethingFailed = 1;
 inline constexpr int kSomethingUndecided = 2;
 inline constexpr int kCouldNotComplete = 3;
+// --undo refused its file: not one of ours, another user's, or values changed since.
+inline constexpr int kUndoRefused = 4;
 inline constexpr int kBadCommandLine = 87;  // ERROR_INVALID_PARAMETER
 }  // namespace exit_code
 

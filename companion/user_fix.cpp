@@ -155,6 +155,97 @@ std::wstring ValuePlace(std::wstring_view key, std::wstring_view name, std::wstr
     return Cat({root, L"\\", key, L" value ", name});
 }
 
+std::wstring ValueText(const std::optional<RawValue>& value) {
+    if (!value) return L"absent";
+    const std::vector<std::uint8_t>& d = value->data;
+    if (value->type == reg_type::kDword && d.size() == 4) {
+        return L"REG_DWORD " + std::to_wstring(std::uint32_t{d[0]} | std::uint32_t{d[1]} << 8 |
+                                               std::uint32_t{d[2]} << 16 | std::uint32_t{d[3]} << 24);
+    }
+    if (value->type == reg_type::kBinary && d.empty()) return L"REG_BINARY (empty)";
+    if ((value->type == reg_type::kString || value->type == reg_type::kExpandString) && d.size() % 2 == 0 &&
+        d.size() <= 128) {
+        std::wstring text;
+        for (std::size_t i = 0; i + 1 < d.size(); i += 2) {
+            const auto c = static_cast<wchar_t>(d[i] | d[i + 1] << 8);
+            if (c == L'\0') break;
+            text += c;
+        }
+        return (value->type == reg_type::kString ? L"REG_SZ \"" : L"REG_EXPAND_SZ \"") +
+               Printable(text) + L"\"";
+    }
+    return L"type " + std::to_wstring(value->type) + L", " + std::to_wstring(d.size()) + L" bytes";
+}
+
+std::wstring FixOutcomeText(const FixPlan& plan, const UndoRecord& record, std::size_t applied,
+                            const std::vector<CheckResult>& after, std::wstring_view undo_path,
+                            std::wstring_view user_root) {
+    std::wstring text = Cat({L"Fix of this user's own settings (",
+                             user_root.empty() ? std::wstring_view(L"HKCU") : user_root, L"):\n"});
+    if (!undo_path.empty()) {
+        text += Cat({L"Undo file: ", undo_path, L"\n  to put it all back: tkexamine --undo \"", undo_path,
+                     L"\"\n"});
+    }
+    std::vector<std::string> changed_rows;
+    if (record.values.empty()) {
+        text += L"Nothing changed: no failing check of this user's own settings needs a change.\n";
+    } else if (applied == 0) {
+        text += L"Nothing changed: the fix stopped before its first change (the error is on the "
+                L"standard error).\n";
+    } else {
+        if (applied < record.values.size()) {
+            text += Cat({L"The fix stopped after ", std::to_wstring(applied), L" of ",
+                         std::to_wstring(record.values.size()),
+                         L" changes (the error is on the standard error); the undo file puts back "
+                         L"those made.\n"});
+        }
+        text += L"Changed:\n";
+        for (std::size_t i = 0; i < applied && i < record.values.size(); ++i) {
+            const UndoValue& value = record.values[i];
+            text += Cat({L"  ", Printable(ValuePlace(value.key, value.name, user_root)), L": ",
+                         ValueText(value.old), L" -> ", ValueText(value.now), L" [", Widen(value.row_id),
+                         L"]\n"});
+            if (std::find(changed_rows.begin(), changed_rows.end(), value.row_id) == changed_rows.end()) {
+                changed_rows.push_back(value.row_id);
+            }
+        }
+    }
+    const auto verdict_of = [&](const std::string& id) {
+        const auto row = std::find_if(after.begin(), after.end(), [&](const CheckResult& r) { return r.id == id; });
+        return row == after.end() ? RowVerdict::Undecided : row->verdict;
+    };
+    std::size_t fixed = 0;
+    for (const std::string& id : changed_rows) {
+        if (verdict_of(id) != RowVerdict::Pass) continue;
+        if (fixed++ == 0) text += L"Fixed, now passing:\n";
+        text += L"  " + Widen(id) + L"\n";
+    }
+    if (!plan.held.empty()) {
+        text += L"Left alone, held by a policy:\n";
+        for (const HeldRow& held : plan.held) text += Cat({L"  ", Widen(held.row_id), L": ", held.reason, L"\n"});
+    }
+    if (!plan.machine_rows.empty()) {
+        text += L"Left alone, the machine's settings (an administrator must change them):\n";
+        for (const std::string& id : plan.machine_rows) text += L"  " + Widen(id) + L"\n";
+    }
+    const auto left_alone = [&](const std::string& id) {
+        return std::any_of(plan.held.begin(), plan.held.end(), [&](const HeldRow& h) { return h.row_id == id; }) ||
+               std::find(plan.machine_rows.begin(), plan.machine_rows.end(), id) != plan.machine_rows.end();
+    };
+    std::size_t still = 0;
+    for (const CheckResult& row : after) {
+        if (row.verdict != RowVerdict::Fail || left_alone(row.id)) continue;
+        if (still++ == 0) text += L"Still failing:\n";
+        text += Cat({L"  ", Widen(row.id), L": ", Printable(row.reason), L"\n"});
+    }
+    text += Cat({L"Fix: ", std::to_wstring(applied), L" values changed, ", std::to_wstring(fixed),
+                 L" checks fixed, ", std::to_wstring(plan.held.size()), L" held by a policy, ",
+                 std::to_wstring(plan.machine_rows.size()), L" machine checks left alone, ",
+                 std::to_wstring(still), L" still failing"});
+    if (!undo_path.empty()) text += Cat({L"; undo file: ", undo_path});
+    return text + L"\n";
+}
+
 std::optional<Failure> RecordUndo(const FixPlan& plan, UserHive& hive, UndoRecord* record) {
     for (const RegistryChange& change : plan.changes) {
         const std::wstring& key = change.key.path;

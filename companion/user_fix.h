@@ -119,6 +119,16 @@ UndoState InspectUndo(const UndoRecord& record, UserHive& hive);
 // no failure and, unless forced, nothing changed since.
 Applied ApplyUndo(const UndoRecord& record, const UndoState& state, UserHive& hive, bool force);
 
+// What a fix did, for a person: where the undo file is, each value changed (old -> new),
+// the rows now passing, those left alone and why, those still failing; and last one line
+// for a management system's log. applied: how many of record's values were set.
+std::wstring FixOutcomeText(const FixPlan& plan, const UndoRecord& record, std::size_t applied,
+                            const std::vector<CheckResult>& after, std::wstring_view undo_path,
+                            std::wstring_view user_root);
+
+// "absent", "REG_DWORD 2", "REG_SZ \"x\"", "type 3, 2 bytes".
+std::wstring ValueText(const std::optional<RawValue>& value);
+
 // "HKCU\<key> value <name>" with user_root in place of HKCU when it is given.
 std::wstring ValuePlace(std::wstring_view key, std::wstring_view name, std::wstring_view user_root);
 

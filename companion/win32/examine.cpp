@@ -25,6 +25,8 @@
 #include "companion/win32/win32_registry.h"
 #include "companion/win32/win32_token.h"
 #include "companion/win32/win32_user.h"
+#include "companion/win32/win32_user_hive.h"
+#include "companion/user_fix.h"
 #include "companion/win32/xml_site_list.h"
 #include "companion/win32/zone_mapper.h"
 #include "platform/win32/program.h"
@@ -153,8 +155,7 @@ Examined Examine(const Options& options, RunFacts& facts) {
     return result;
 }
 
-int Run(const Options& options) {
-    const ULONGLONG started = GetTickCount64();
+RunFacts StartFacts(const Options& options) {
     RunFacts facts;
     facts.tool_version = kVersion;
     facts.started_utc = NowUtc();
@@ -163,10 +164,174 @@ int Run(const Options& options) {
     facts.computer_name = ComputerName();
     facts.elevated = ProcessIsElevated();
     facts.session_id = ProcessSession();
-    {
-        Win32Sessions sessions;
-        facts.user = ChooseUser(sessions, options.user_sid);
+    Win32Sessions sessions;
+    facts.user = ChooseUser(sessions, options.user_sid);
+    return facts;
+}
+
+// The report of a fix's or an undo's closing examination, when asked for a file; false
+// when it cannot be written (the error is printed).
+bool WriteReportFile(const Options& options, const RunFacts& facts, const Examined& examined, int code) {
+    if (options.json != Options::Json::Path) return true;
+    const std::wstring path = IsFolder(options.json_path)
+                                  ? ReportFileInFolder(options.json_path, facts.computer_name)
+                                  : options.json_path;
+    if (const std::optional<Failure> failure =
+            ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error))) {
+        PrintError(Describe(*failure));
+        return false;
     }
+    return true;
+}
+
+// The examination that closes a fix or an undo: the markers rewritten (unless only a
+// report is wanted), the summary, the report; its exit code unless something failed.
+int CloseWith(const Options& options, RunFacts& facts, ULONGLONG started, Examined* after,
+              bool failed) {
+    try {
+        *after = Examine(options, facts);
+    } catch (const Failure& failure) {
+        after->error = Describe(failure);
+    }
+    facts.duration_seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
+    if (after->error) PrintError(*after->error);
+    int code = failed || after->error ? exit_code::kCouldNotComplete : ExitCodeFor(after->rows);
+    if (!WriteReportFile(options, facts, *after, code)) code = exit_code::kCouldNotComplete;
+    if (!options.quiet) WriteText(STD_OUTPUT_HANDLE, SummaryText(after->rows, facts));
+    return code;
+}
+
+// --fix: the examination, the plan, the undo file (written and flushed before the first
+// value changes), the values, and the examination again.
+int RunFix(const Options& options) {
+    const ULONGLONG started = GetTickCount64();
+    RunFacts facts = StartFacts(options);
+    const UserChoice& user = facts.user;
+    const std::wstring user_root = UserPlaceRoot(user);
+    std::optional<RunLock> lock;
+    Examined before;
+    try {
+        // One fix, undo or examination at a time: a second would plan from values the
+        // first is changing.
+        lock.emplace(10000);
+        Options look = options;
+        look.report_only = true;
+        before = Examine(look, facts);
+    } catch (const Failure& failure) {
+        before.error = Describe(failure);
+    }
+    if (before.error) {
+        PrintError(*before.error);
+        return exit_code::kCouldNotComplete;
+    }
+    if (!user.user.logged_on) {
+        Examined after;
+        const int code = CloseWith(options, facts, started, &after, false);
+        WriteText(STD_OUTPUT_HANDLE, L"Fix: nothing changed: " +
+                                         (user.unavailable_reason.empty() ? std::wstring(kNoUserLoggedOn)
+                                                                          : user.unavailable_reason) +
+                                         L"; there are no user settings to fix.\n");
+        return code;
+    }
+    Win32RegistrySource system(user.user.is_process_user ? std::wstring() : user.user.sid);
+    ExaminedUserRegistry examined(system, true);
+    const FixPlan plan = PlanFix(before.rows, examined);
+    Win32UserHive hive(user.user.is_process_user ? std::wstring() : user.user.sid);
+    UndoRecord record{ExaminedSid(user), facts.computer_name, NowUtc(), {}, {}};
+    std::optional<ReportError> failure;
+    std::wstring undo_path;
+    Applied applied;
+    if (const std::optional<Failure> unreadable = RecordUndo(plan, hive, &record)) {
+        failure = Describe(*unreadable);
+    } else if (!record.values.empty()) {
+        try {
+            undo_path = WriteUndoFile(UserLocalAppData(user), record.made_utc, UndoFileText(record));
+            // Said at once: should the run be stopped from here on, its undo file is known.
+            WriteText(STD_OUTPUT_HANDLE, L"Undo file written: " + undo_path + L"\n");
+            applied = ApplyFix(record, hive, FaultAfterFixValue);
+            if (applied.failure) {
+                failure = Describe(*applied.failure);
+                failure->failure.action += L" (what was changed before is in the undo file)";
+            }
+        } catch (const Failure& unwritten) {
+            failure = Describe(unwritten);
+        }
+    }
+    if (failure) PrintError(*failure);
+    Examined after;
+    const int code = CloseWith(options, facts, started, &after, failure.has_value());
+    WriteText(STD_OUTPUT_HANDLE, FixOutcomeText(plan, record, applied.values, after.rows, undo_path, user_root));
+    return code;
+}
+
+// --undo FILE: the file checked whole and against the registry before anything changes.
+int RunUndo(const Options& options) {
+    const ULONGLONG started = GetTickCount64();
+    RunFacts facts = StartFacts(options);
+    const UserChoice& user = facts.user;
+    const auto refuse = [&](const std::wstring& why) {
+        WriteText(STD_ERROR_HANDLE, L"tkexamine: the undo file " + options.undo_path + L" is refused: " + why +
+                                        L". Nothing was changed.\n");
+        return exit_code::kUndoRefused;
+    };
+    std::optional<RunLock> lock;
+    std::string bytes;
+    try {
+        lock.emplace(10000);
+        bytes = ReadUndoFile(options.undo_path);
+    } catch (const Failure& failure) {
+        PrintError(Describe(failure));
+        return exit_code::kCouldNotComplete;
+    }
+    const ParsedUndo parsed = ParseUndoFile(bytes);
+    if (!parsed.record) return refuse(parsed.error);
+    const UndoRecord& record = *parsed.record;
+    if (!user.user.logged_on) {
+        return refuse(L"it was made for the user " + record.user_sid + L", and " +
+                      (user.unavailable_reason.empty() ? std::wstring(kNoUserLoggedOn) : user.unavailable_reason));
+    }
+    if (!SameName(record.user_sid, ExaminedSid(user))) {
+        return refuse(L"it was made for the user " + record.user_sid + L", not for " + ExaminedSid(user) +
+                      L" (name that user with --user)");
+    }
+    if (!SameName(record.computer_name, facts.computer_name) && !options.force) {
+        return refuse(L"it was made on the computer " + record.computer_name + L", not on " +
+                      facts.computer_name + L" (--force puts it back all the same)");
+    }
+    Win32UserHive hive(user.user.is_process_user ? std::wstring() : user.user.sid);
+    const UndoState state = InspectUndo(record, hive);
+    if (state.failure) {
+        PrintError(Describe(*state.failure));
+        return exit_code::kCouldNotComplete;
+    }
+    const std::wstring user_root = UserPlaceRoot(user);
+    const std::vector<std::wstring> changed = state.ChangedSince(record);
+    if (!changed.empty() && !options.force) {
+        std::wstring why = L"these values were changed since the fix (--force puts them back all the same):";
+        for (const std::wstring& place : changed) why += L"\n  " + Printable(place);
+        return refuse(why);
+    }
+    const Applied applied = ApplyUndo(record, state, hive, options.force);
+    if (applied.failure) PrintError(Describe(*applied.failure));
+    Examined after;
+    const int code = CloseWith(options, facts, started, &after, applied.failure.has_value());
+    std::wstring text = L"Undo of the fix made " + Widen(record.made_utc) + L" (" + options.undo_path + L"):\n";
+    for (std::size_t i = record.values.size(); i-- > 0;) {
+        const UndoValue& value = record.values[i];
+        if (state.values[i] == ValueNow::AsBefore) continue;
+        text += L"  " + Printable(ValuePlace(value.key, value.name, user_root)) + L": back to " +
+                ValueText(value.old) + L"\n";
+    }
+    text += L"Undo: " + std::to_wstring(applied.values) + L" values put back\n";
+    WriteText(STD_OUTPUT_HANDLE, text);
+    return code;
+}
+
+int Run(const Options& options) {
+    if (options.fix) return RunFix(options);
+    if (!options.undo_path.empty()) return RunUndo(options);
+    const ULONGLONG started = GetTickCount64();
+    RunFacts facts = StartFacts(options);
 
     Examined examined;
     try {

@@ -24,6 +24,19 @@ std::wstring Environment(const wchar_t* name) {
 
 }  // namespace
 
+void FaultAfterFixValue(std::size_t done) {
+#ifdef QTK_WRITER_FAULTS
+    const std::wstring fault = Environment(L"TKEXAMINE_TEST_FAULT");
+    constexpr std::wstring_view kKill = L"kill-after-value:";
+    if (fault.rfind(kKill, 0) == 0 &&
+        static_cast<std::size_t>(_wtoi(fault.c_str() + kKill.size())) == done) {
+        TerminateProcess(GetCurrentProcess(), 99);
+    }
+#else
+    (void)done;
+#endif
+}
+
 Win32OutputFiles::Win32OutputFiles() {
 #ifdef QTK_WRITER_FAULTS
     const std::wstring fault = Environment(L"TKEXAMINE_TEST_FAULT");

@@ -44,6 +44,10 @@ private:
     int checkpoints_ = 0;
 };
 
+// The fix's fault hook, read only by the end-to-end tests' build (as the writer's):
+// "kill-after-value:N" ends the process the moment the Nth registry value of a fix is set.
+void FaultAfterFixValue(std::size_t done);
+
 // 32 hexadecimal digits from the system's random number generator.
 std::wstring RandomTag();
 

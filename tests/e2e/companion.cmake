@@ -37,7 +37,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     --version ${PROJECT_VERSION})
   # The token case adds certificates it makes itself (openssl) through the probe; the
   # detect case installs the kit by an MSI it builds with wixl from packaging/kit.wxs.
-  foreach(case cli examine directory run_check writer ie_mode token detect fleet)
+  foreach(case cli examine directory run_check writer ie_mode token detect fleet fix)
     qtk_e2e_case(companion_${case} companion_${case}.sh ${QTK_COMPANION_CASE_OPTIONS})
   endforeach()
 

@@ -70,6 +70,17 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
              o.json = Options::Json::Path;
              o.json_path = L"C:\\r.json";
          })},
+        {"--fix, its report to a file", {L"--fix", L"--json=C:\\r.json"}, with([](Options& o) {
+             o.fix = true;
+             o.json = Options::Json::Path;
+             o.json_path = L"C:\\r.json";
+         })},
+        {"/undo:FILE /force", {L"/undo:C:\\u.json", L"/force"}, with([](Options& o) {
+             o.undo_path = L"C:\\u.json";
+             o.force = true;
+         })},
+        {"--undo FILE as two arguments", {L"--undo", L"u.json"},
+         with([](Options& o) { o.undo_path = L"u.json"; })},
         {"/skip:IE_MODE,token,ie_mode: folded, each once, in order",
          {L"/skip:IE_MODE,token,ie_mode"}, with([](Options& o) { o.skip = {"ie_mode", "token"}; })},
         {"--skip as two arguments, given twice", {L"--skip", L"token", L"--skip=token"},
@@ -101,6 +112,9 @@ TEST(CommandLine, AcceptsEveryOptionInBothSpellings) {
         EXPECT_EQ(got.skip, c.want.skip);
         EXPECT_EQ(got.detect, c.want.detect);
         EXPECT_EQ(got.what_if, c.want.what_if);
+        EXPECT_EQ(got.fix, c.want.fix);
+        EXPECT_EQ(Narrow(got.undo_path), Narrow(c.want.undo_path));
+        EXPECT_EQ(got.force, c.want.force);
     }
 }
 
@@ -120,6 +134,13 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         {"--what-if with --detect", {L"--what-if", L"--detect"}},
         {"--what-if with the report on the standard output", {L"--json", L"--what-if"}},
         {"--what-if with a value", {L"--what-if=yes"}},
+        {"--fix with --what-if", {L"--fix", L"--what-if"}},
+        {"--fix with --undo", {L"--fix", L"--undo", L"u.json"}},
+        {"--fix with --detect", {L"--detect", L"--fix"}},
+        {"--fix with the report on the standard output", {L"--fix", L"--json"}},
+        {"--undo without its file", {L"--undo"}},
+        {"--undo= with nothing", {L"--undo="}},
+        {"--force without --undo", {L"--fix", L"--force"}},
         {"--json twice", {L"--json", L"--json=x"}},
         {"--user without a SID", {L"--user"}},
         {"--user with a path in it", {L"--user", L"S-1-5-21-1\\..\\..\\x"}},

@@ -98,13 +98,22 @@ PY
         "$(diff "$expected" <(printf '%s\n' "$rows") && echo same)" same
 }
 
-# companion_row REPORT ID FIELD: one field of one row ("-" when there is no such row).
+# companion_row REPORT ID FIELD[.SUB]: one field of one row ("-" when there is no such row);
+# a field below the row's top level comes JSON-encoded.
 companion_row() {
     python3 - "$@" <<'PY'
 import json, sys
 report = json.load(open(sys.argv[1], encoding="utf-8"))
 rows = [r for r in report["checks"] if r["id"] == sys.argv[2]]
-print(rows[0][sys.argv[3]] if rows else "-")
+if not rows:
+    print("-")
+elif "." not in sys.argv[3]:
+    print(rows[0][sys.argv[3]])
+else:
+    value = rows[0]
+    for part in sys.argv[3].split("."):
+        value = value.get(part, "-") if isinstance(value, dict) else "-"
+    print(json.dumps(value, ensure_ascii=False))
 PY
 }
 
