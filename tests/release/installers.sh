@@ -50,9 +50,10 @@ for arch in x64 x86; do
     expect "$arch its component's attributes" \
         "$(msi_table "$msi" Component | awk -F'\t' '$1 == "install_dir" { print $3, $4 }')" \
         "INSTALLDIR $((component_bits[$arch] + 4))"
-    expect "$arch Start-menu shortcut (folder, name, target, start in)" \
-        "$(msi_table "$msi" Shortcut | awk -F'\t' '{ print $2 "|" $3 "|" $5 "|" $12 }')" \
-        "ProgramMenuFolder|QUORIN Token Key Check|[#run_check.cmd]|INSTALLDIR"
+    # The fix has a shortcut of its own; the plain one never fixes.
+    expect "$arch Start-menu shortcuts (folder, name, target, arguments, start in)" \
+        "$(msi_table "$msi" Shortcut | awk -F'\t' '{ print $2 "|" $3 "|" $5 "|" $6 "|" $12 }' | LC_ALL=C sort | tr '\n' ';')" \
+        "ProgramMenuFolder|QUORIN Token Key Check - fix my settings|[#run_check.cmd]|/fix|INSTALLDIR;ProgramMenuFolder|QUORIN Token Key Check|[#run_check.cmd]||INSTALLDIR;"
 
     # Older or equal versions (a rebuild) are removed; a newer one stops the install.
     expect "$arch upgrade rows" \

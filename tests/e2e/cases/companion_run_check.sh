@@ -6,12 +6,15 @@
 # shellcheck source=tests/e2e/lib/companion.sh
 source "$(dirname "$0")/../lib/companion.sh" "$@"
 
-# run_check NAME [INPUT]: starts the kit's run-check.cmd through cmd, as a double-click
-# would; INPUT (a file) is what a person would type into its window.
+# run_check NAME [INPUT [ARG...]]: starts the kit's run-check.cmd through cmd, as a
+# double-click (or a shortcut with ARGs) would; INPUT (a file) is what a person would type
+# into its window.
 run_check() {
+    local name=$1 input=${2:-/dev/null}
+    shift $(($# < 2 ? $# : 2))
     qtk_wine --version >/dev/null
-    wine cmd /c "$(qtk_windows_path "$COMPANION_KIT/run-check.cmd")" \
-        >>"$BENCH_WORK/$1-cmd.log" 2>&1 <"${2:-/dev/null}" &
+    wine cmd /c "$(qtk_windows_path "$COMPANION_KIT/run-check.cmd")" "$@" \
+        >>"$BENCH_WORK/$name-cmd.log" 2>&1 <"$input" &
     RUN_CHECK_PID=$!
     qtk_on_exit qtk_kill_pid "$RUN_CHECK_PID"
 }
@@ -36,6 +39,20 @@ companion_check_board "$COMPANION_DATA/expected_a.tsv" success started
 run_check_status 15000 || fail "run-check.cmd did not end"
 expect "run-check.cmd exit status" "${RUN_CHECK_STATUS:-none}" 0
 qtk_wait_until 30000 eval '! qtk_prefix_runs tkcheck.exe' || fail "the diagnostic did not end after the close"
+
+# ---- asked to fix: the user's own settings set, and the board shows those rows green.
+# The pop-up rows stay red: the machine's policy allow list holds them.
+awk -F'\t' 'BEGIN { OFS = "\t" }
+    $2 ~ /^www_/ { $3 = "ok"; $4 = "Success"; $5 = "green" }
+    $2 ~ /^(a_script|j_script|r_plugin|init_script)\.txt$/ { $3 = "ok"; $4 = "Enable"; $5 = "green" }
+    { print }' "$COMPANION_DATA/expected_a.tsv" >expected_fixed.tsv
+run_check fix /dev/null /fix
+companion_check_board expected_fixed.tsv fix started
+run_check_status 30000 || fail "run-check.cmd /fix did not end"
+expect "run-check.cmd /fix exit status" "${RUN_CHECK_STATUS:-none}" 0
+expect_true "the fix's undo file is on the screen" grep -q '^Undo file written: C:' "$BENCH_WORK/fix-cmd.log"
+qtk_wait_until 30000 eval '! qtk_prefix_runs tkcheck.exe' || fail "the diagnostic did not end after the close"
+companion_check_markers expected_fixed.tsv
 
 # ---- the examination cannot complete: its error, a pause, no diagnostic
 tmptk=$(qtk_tmptk_path '')
