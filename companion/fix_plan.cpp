@@ -25,23 +25,11 @@ std::wstring DomainsEntry(const TrustedSite& site) {
     return domain + L"\\" + (site.wildcard ? L"*." + below : below);
 }
 
-OldValue ReadOld(RegistrySource& registry, const KeyPlace& key, std::wstring_view value) {
-    OldValue old;
-    OpenedKey opened;
-    if (opened.Open(registry, key) != reg_error::kSuccess) return old;
-    std::uint32_t data = 0;
-    const long read = registry.ReadDword(opened.Handle(), value, &data);
-    if (read == reg_error::kSuccess) {
-        old.state = OldValue::State::Dword;
-        old.dword = data;
-    } else if (read != reg_error::kFileNotFound) {
-        old.state = OldValue::State::OtherType;
-    }
-    return old;
-}
-
 bool HasValue(RegistrySource& registry, const KeyPlace& key, std::wstring_view value) {
-    return ReadOld(registry, key, value).state != OldValue::State::Absent;
+    OpenedKey opened;
+    if (opened.Open(registry, key) != reg_error::kSuccess) return false;
+    std::uint32_t data = 0;
+    return registry.ReadDword(opened.Handle(), value, &data) != reg_error::kFileNotFound;
 }
 
 bool HasAnyValue(RegistrySource& registry, const KeyPlace& key) {
@@ -51,47 +39,7 @@ bool HasAnyValue(RegistrySource& registry, const KeyPlace& key) {
     return registry.ListValues(opened.Handle(), &names) == reg_error::kSuccess && !names.empty();
 }
 
-std::wstring OldText(const OldValue& old) {
-    switch (old.state) {
-        case OldValue::State::Absent: return L"absent";
-        case OldValue::State::Dword: return L"REG_DWORD " + std::to_wstring(old.dword);
-        case OldValue::State::OtherType: return L"a value of another type";
-    }
-    return L"absent";
-}
-
 }  // namespace
-
-std::wstring FixPlanText(const FixPlan& plan, std::wstring_view user_root) {
-    std::wstring text;
-    if (plan.changes.empty()) {
-        text = L"Nothing for a fix to change in this user's own settings.\n";
-    } else {
-        text = L"A fix would change (nothing is changed now):\n";
-        for (const RegistryChange& change : plan.changes) {
-            std::wstring key = DescribePlace(change.key);
-            if (!user_root.empty() && key.rfind(L"HKCU\\", 0) == 0) {
-                key.replace(0, 4, user_root);
-            }
-            const std::wstring now = change.empty_binary
-                                         ? std::wstring(L"REG_BINARY (empty)")
-                                         : L"REG_DWORD " + std::to_wstring(change.dword);
-            text += L"  " + Printable(key) + L" value " + Printable(change.value) + L": " +
-                    OldText(change.old) + L" -> " + now + L" [" + Widen(change.row_id) + L"]\n";
-        }
-    }
-    if (!plan.held.empty()) {
-        text += L"Left alone, held by a policy:\n";
-        for (const HeldRow& held : plan.held) {
-            text += L"  " + Widen(held.row_id) + L": " + held.reason + L"\n";
-        }
-    }
-    if (!plan.machine_rows.empty()) {
-        text += L"Left alone, the machine's settings (an administrator must change them):\n";
-        for (const std::string& id : plan.machine_rows) text += L"  " + Widen(id) + L"\n";
-    }
-    return text;
-}
 
 FixPlan PlanFix(const std::vector<CheckResult>& rows, RegistrySource& registry) {
     std::map<std::string, RowVerdict> verdicts;
@@ -108,8 +56,7 @@ FixPlan PlanFix(const std::vector<CheckResult>& rows, RegistrySource& registry) 
     };
     const auto change = [&](std::string id, KeyPlace key, std::wstring value, bool binary,
                             std::uint32_t dword) {
-        const OldValue old = ReadOld(registry, key, value);
-        plan.changes.push_back({std::move(id), std::move(key), std::move(value), binary, dword, old});
+        plan.changes.push_back({std::move(id), std::move(key), std::move(value), binary, dword});
     };
     const auto policy_switch_on = [&](Hive hive) {
         const DwordRead on = ReadOptionalDword(registry, InternetSettingsPlace(hive, true),

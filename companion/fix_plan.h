@@ -34,19 +34,12 @@
 
 namespace qtk::companion {
 
-// What a value held before the fix, so that an undo can put it back.
-struct OldValue {
-    enum class State { Absent, Dword, OtherType } state = State::Absent;
-    std::uint32_t dword = 0;
-};
-
 struct RegistryChange {
     std::string row_id;
     KeyPlace key;           // always HKCU, never a policy key
     std::wstring value;
     bool empty_binary = false;  // a pop-up host's value: its data does not matter
     std::uint32_t dword = 0;    // the new data otherwise
-    OldValue old;
 };
 
 struct HeldRow {
@@ -62,10 +55,5 @@ struct FixPlan {
 
 // rows: the examination of the user whose hive registry reads as HKCU.
 FixPlan PlanFix(const std::vector<CheckResult>& rows, RegistrySource& registry);
-
-// The plan for a person, one line a change ("key value: old -> new [row]"), then the rows
-// left alone and why. user_root ("HKU\S-1-5-21-...") names the hive that would be changed
-// when it is not the process's own HKCU.
-std::wstring FixPlanText(const FixPlan& plan, std::wstring_view user_root);
 
 }  // namespace qtk::companion

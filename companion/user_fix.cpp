@@ -136,7 +136,36 @@ Failure RegistryFailure(long code, std::wstring action, std::wstring_view key, s
                    ValuePlace(key, name, {})};
 }
 
+std::wstring ChangeLine(const UndoValue& value, std::wstring_view user_root) {
+    return Cat({L"  ", Printable(ValuePlace(value.key, value.name, user_root)), L": ", ValueText(value.old),
+                L" -> ", ValueText(value.now), L" [", Widen(value.row_id), L"]\n"});
+}
+
+std::wstring LeftAloneText(const FixPlan& plan) {
+    std::wstring text;
+    if (!plan.held.empty()) {
+        text += L"Left alone, held by a policy:\n";
+        for (const HeldRow& held : plan.held) text += Cat({L"  ", Widen(held.row_id), L": ", held.reason, L"\n"});
+    }
+    if (!plan.machine_rows.empty()) {
+        text += L"Left alone, the machine's settings (an administrator must change them):\n";
+        for (const std::string& id : plan.machine_rows) text += L"  " + Widen(id) + L"\n";
+    }
+    return text;
+}
+
 }  // namespace
+
+std::wstring FixPlanText(const FixPlan& plan, const UndoRecord& record, std::wstring_view user_root) {
+    std::wstring text;
+    if (record.values.empty()) {
+        text = L"Nothing for a fix to change in this user's own settings.\n";
+    } else {
+        text = L"A fix would change (nothing is changed now):\n";
+        for (const UndoValue& value : record.values) text += ChangeLine(value, user_root);
+    }
+    return text + LeftAloneText(plan);
+}
 
 bool IsFixableKey(std::wstring_view key) {
     if (!WellFormedPath(key)) return false;
@@ -202,9 +231,7 @@ std::wstring FixOutcomeText(const FixPlan& plan, const UndoRecord& record, std::
         text += L"Changed:\n";
         for (std::size_t i = 0; i < applied && i < record.values.size(); ++i) {
             const UndoValue& value = record.values[i];
-            text += Cat({L"  ", Printable(ValuePlace(value.key, value.name, user_root)), L": ",
-                         ValueText(value.old), L" -> ", ValueText(value.now), L" [", Widen(value.row_id),
-                         L"]\n"});
+            text += ChangeLine(value, user_root);
             if (std::find(changed_rows.begin(), changed_rows.end(), value.row_id) == changed_rows.end()) {
                 changed_rows.push_back(value.row_id);
             }
@@ -220,14 +247,7 @@ std::wstring FixOutcomeText(const FixPlan& plan, const UndoRecord& record, std::
         if (fixed++ == 0) text += L"Fixed, now passing:\n";
         text += L"  " + Widen(id) + L"\n";
     }
-    if (!plan.held.empty()) {
-        text += L"Left alone, held by a policy:\n";
-        for (const HeldRow& held : plan.held) text += Cat({L"  ", Widen(held.row_id), L": ", held.reason, L"\n"});
-    }
-    if (!plan.machine_rows.empty()) {
-        text += L"Left alone, the machine's settings (an administrator must change them):\n";
-        for (const std::string& id : plan.machine_rows) text += L"  " + Widen(id) + L"\n";
-    }
+    text += LeftAloneText(plan);
     const auto left_alone = [&](const std::string& id) {
         return std::any_of(plan.held.begin(), plan.held.end(), [&](const HeldRow& h) { return h.row_id == id; }) ||
                std::find(plan.machine_rows.begin(), plan.machine_rows.end(), id) != plan.machine_rows.end();

@@ -119,6 +119,11 @@ UndoState InspectUndo(const UndoRecord& record, UserHive& hive);
 // no failure and, unless forced, nothing changed since.
 Applied ApplyUndo(const UndoRecord& record, const UndoState& state, UserHive& hive, bool force);
 
+// What --what-if prints: what a fix would change now, one line a value ("key value name:
+// old -> new [row]"), as record (from RecordUndo) has it, then the rows left alone and why.
+// user_root ("HKU\S-1-5-21-...") names the hive when it is not the process's own HKCU.
+std::wstring FixPlanText(const FixPlan& plan, const UndoRecord& record, std::wstring_view user_root);
+
 // What a fix did, for a person: where the undo file is, each value changed (old -> new),
 // the rows now passing, those left alone and why, those still failing; and last one line
 // for a management system's log. applied: how many of record's values were set.

@@ -139,7 +139,16 @@ Examined Examine(const Options& options, RunFacts& facts) {
         // The plan reads the user's values as the examination did, and nobody's when
         // nobody is there.
         ExaminedUserRegistry examined(system, user.user.logged_on);
-        result.fix_plan = FixPlanText(PlanFix(result.rows, examined), UserPlaceRoot(user));
+        const FixPlan plan = PlanFix(result.rows, examined);
+        // What would change is read as the fix reads it, so that both say the same.
+        UndoRecord record;
+        if (user.user.logged_on) {
+            Win32UserHive hive(user.user.is_process_user ? std::wstring() : user.user.sid);
+            if (const std::optional<Failure> unreadable = RecordUndo(plan, hive, &record)) {
+                throw *unreadable;
+            }
+        }
+        result.fix_plan = FixPlanText(plan, record, UserPlaceRoot(user));
     }
     const std::optional<OsVersion> version = QueryOsVersion(system);
     facts.os_version = VersionText(version);

@@ -71,13 +71,6 @@ TEST(FixPlan, EachRowBecomesTheDocumentedValue) {
             EXPECT_EQ(change->dword, c.data);
         }
     }
-    // What was there before is recorded for the undo.
-    const RegistryChange* scripting = ChangeFor(plan, "zone_scripting.user.1400");
-    ASSERT_NE(scripting, nullptr);
-    EXPECT_EQ(scripting->old.state, OldValue::State::Dword);
-    EXPECT_EQ(scripting->old.dword, 3u);
-    EXPECT_EQ(ChangeFor(plan, "trusted_sites.user.https:tesk.qrn.example")->old.state,
-              OldValue::State::Absent);
 }
 
 // Applied, the plan turns exactly the user rows it names into passes, touches no machine
@@ -176,7 +169,9 @@ TEST(FixPlan, TextNamesKeyValueOldAndNewData) {
     registry.SetDword(Hive::CurrentUser, View::Native, kSettings + L"\\Zones\\2", L"1400", 3);
     registry.SetDword(Hive::CurrentUser, View::Native, kPolicySettings + L"\\Zones\\2", L"1201", 3);
     const FixPlan plan = PlanFix(ExamineWorkstation(registry), registry);
-    const std::string text = Narrow(FixPlanText(plan, L"HKU\\S-1-5-21-1-2-3-1001"));
+    UndoRecord record;
+    ASSERT_FALSE(RecordUndo(plan, registry, &record).has_value());
+    const std::string text = Narrow(FixPlanText(plan, record, L"HKU\\S-1-5-21-1-2-3-1001"));
     for (const char* line :
          {"  HKU\\S-1-5-21-1-2-3-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
           "Settings\\Zones\\2 value 1400: REG_DWORD 3 -> REG_DWORD 0 [zone_scripting.user.1400]\n",
@@ -189,7 +184,8 @@ TEST(FixPlan, TextNamesKeyValueOldAndNewData) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n--- in ---\n" << text;
     }
     EXPECT_EQ(text.find("HKCU\\"), std::string::npos) << "the hive that would change is named";
-    EXPECT_EQ(Narrow(FixPlanText(FixPlan{}, L"")), "Nothing for a fix to change in this user's own settings.\n");
+    EXPECT_EQ(Narrow(FixPlanText(FixPlan{}, UndoRecord{}, L"")),
+              "Nothing for a fix to change in this user's own settings.\n");
 }
 
 }  // namespace
