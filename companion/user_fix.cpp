@@ -19,8 +19,6 @@ constexpr std::wstring_view kDomains =
 constexpr std::wstring_view kTrustedZone =
     L"software\\microsoft\\windows\\currentversion\\internet settings\\zones\\2";
 constexpr std::wstring_view kPopupAllow = L"software\\microsoft\\internet explorer\\new windows\\allow";
-// Keys created on the way to a fixable one lie below this.
-constexpr std::wstring_view kCreatable = L"software\\microsoft\\";
 
 std::vector<std::wstring_view> Components(std::wstring_view path) {
     std::vector<std::wstring_view> parts;
