@@ -236,7 +236,7 @@ int RunFix(const Options& options) {
     if (!user.user.logged_on) {
         Examined after;
         const int code = CloseWith(options, facts, started, &after, false);
-        WriteText(STD_OUTPUT_HANDLE, L"Fix: nothing changed: " +
+        if (!options.quiet) WriteText(STD_OUTPUT_HANDLE, L"Fix: nothing changed: " +
                                          (user.unavailable_reason.empty() ? std::wstring(kNoUserLoggedOn)
                                                                           : user.unavailable_reason) +
                                          L"; there are no user settings to fix.\n");
@@ -254,9 +254,10 @@ int RunFix(const Options& options) {
         failure = Describe(*unreadable);
     } else if (!record.values.empty()) {
         try {
-            undo_path = WriteUndoFile(UserLocalAppData(user), record.made_utc, UndoFileText(record));
+            undo_path = WriteUndoFile(UserLocalAppData(user), record.made_utc, UndoFileText(record),
+                                      !user.user.is_process_user);
             // Said at once: should the run be stopped from here on, its undo file is known.
-            WriteText(STD_OUTPUT_HANDLE, L"Undo file written: " + undo_path + L"\n");
+            if (!options.quiet) WriteText(STD_OUTPUT_HANDLE, L"Undo file written: " + undo_path + L"\n");
             applied = ApplyFix(record, hive, FaultAfterFixValue);
             if (applied.failure) {
                 failure = Describe(*applied.failure);
@@ -269,7 +270,9 @@ int RunFix(const Options& options) {
     if (failure) PrintError(*failure);
     Examined after;
     const int code = CloseWith(options, facts, started, &after, failure.has_value());
-    WriteText(STD_OUTPUT_HANDLE, FixOutcomeText(plan, record, applied.values, after.rows, undo_path, user_root));
+    if (!options.quiet) {
+        WriteText(STD_OUTPUT_HANDLE, FixOutcomeText(plan, record, applied.values, after.rows, undo_path, user_root));
+    }
     return code;
 }
 
@@ -296,15 +299,15 @@ int RunUndo(const Options& options) {
     if (!parsed.record) return refuse(parsed.error);
     const UndoRecord& record = *parsed.record;
     if (!user.user.logged_on) {
-        return refuse(L"it was made for the user " + record.user_sid + L", and " +
+        return refuse(L"it was made for the user " + Printable(record.user_sid) + L", and " +
                       (user.unavailable_reason.empty() ? std::wstring(kNoUserLoggedOn) : user.unavailable_reason));
     }
     if (!SameName(record.user_sid, ExaminedSid(user))) {
-        return refuse(L"it was made for the user " + record.user_sid + L", not for " + ExaminedSid(user) +
+        return refuse(L"it was made for the user " + Printable(record.user_sid) + L", not for " + ExaminedSid(user) +
                       L" (name that user with --user)");
     }
     if (!SameName(record.computer_name, facts.computer_name) && !options.force) {
-        return refuse(L"it was made on the computer " + record.computer_name + L", not on " +
+        return refuse(L"it was made on the computer " + Printable(record.computer_name) + L", not on " +
                       facts.computer_name + L" (--force puts it back all the same)");
     }
     Win32UserHive hive(user.user.is_process_user ? std::wstring() : user.user.sid);
@@ -324,7 +327,7 @@ int RunUndo(const Options& options) {
     if (applied.failure) PrintError(Describe(*applied.failure));
     Examined after;
     const int code = CloseWith(options, facts, started, &after, applied.failure.has_value());
-    std::wstring text = L"Undo of the fix made " + Widen(record.made_utc) + L" (" + options.undo_path + L"):\n";
+    std::wstring text = L"Undo of the fix made " + Printable(Widen(record.made_utc)) + L" (" + options.undo_path + L"):\n";
     for (std::size_t i = record.values.size(); i-- > 0;) {
         const UndoValue& value = record.values[i];
         if (state.values[i] == ValueNow::AsBefore) continue;
@@ -332,7 +335,7 @@ int RunUndo(const Options& options) {
                 ValueText(value.old) + L"\n";
     }
     text += L"Undo: " + std::to_wstring(applied.values) + L" values put back\n";
-    WriteText(STD_OUTPUT_HANDLE, text);
+    if (!options.quiet) WriteText(STD_OUTPUT_HANDLE, text);
     return code;
 }
 

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "companion/win32/win32_output.h"
@@ -82,11 +83,34 @@ std::optional<std::wstring> ReadText(HKEY root, const std::wstring& path, const 
     return text;
 }
 
-bool IsLinkOrFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
+// The folders on the way to the undo file, each opened as itself (a link is not followed)
+// and held without delete sharing until the file is written, so that none of them can be
+// renamed away and replaced by a link in the meantime.
+class PinnedFolders {
+public:
+    PinnedFolders() = default;
+    PinnedFolders(const PinnedFolders&) = delete;
+    PinnedFolders& operator=(const PinnedFolders&) = delete;
+    ~PinnedFolders() {
+        for (HANDLE handle : handles_) CloseHandle(handle);
+    }
+    // 0, or why the folder cannot be one on the way.
+    DWORD Pin(const std::wstring& folder) {
+        HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+        handles_.push_back(handle);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle, &info)) return GetLastError();
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ERROR_CANT_ACCESS_FILE;
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+        return ERROR_SUCCESS;
+    }
+
+private:
+    std::vector<HANDLE> handles_;
+};
 
 }  // namespace
 
@@ -189,21 +213,36 @@ std::wstring UserLocalAppData(const UserChoice& user) {
 }
 
 std::wstring WriteUndoFile(const std::wstring& local_app_data, const std::string& made_utc,
-                           const std::string& bytes) {
+                           const std::string& bytes, bool for_another_user) {
     constexpr wchar_t kAction[] = L"Cannot write the undo file; nothing was changed";
-    if (IsLinkOrFile(local_app_data)) {
-        throw Failure{ERROR_PATH_NOT_FOUND, kAction, local_app_data};
+    // Writing into another user's profile (as SYSTEM, say), no folder on the way may be a
+    // link: the user could point one at a place only this process may write to.
+    const bool drive_path = local_app_data.size() > 3 && local_app_data[1] == L':' && local_app_data[2] == L'\\';
+    if (for_another_user && !drive_path) throw Failure{ERROR_BAD_PATHNAME, kAction, local_app_data};
+    PinnedFolders pinned;
+    std::wstring folder;
+    std::size_t at = drive_path ? 3 : local_app_data.size();
+    if (for_another_user) {
+        folder = local_app_data.substr(0, 2);
+        while (at <= local_app_data.size()) {
+            const std::size_t cut = std::min(local_app_data.find(L'\\', at), local_app_data.size());
+            if (cut > at) {
+                folder = local_app_data.substr(0, cut);
+                if (const DWORD refused = pinned.Pin(folder)) throw Failure{refused, kAction, folder};
+            }
+            at = cut + 1;
+        }
     }
-    // The folders below are ours: created when missing, refused when a link leads elsewhere
-    // (a program running as SYSTEM must not be led to write where the user could not).
-    std::wstring folder = local_app_data;
+    folder = local_app_data;
     for (const wchar_t* part : {L"QUORIN", L"Token Key Check", L"undo"}) {
         folder += L"\\";
         folder += part;
         if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             throw Failure{GetLastError(), kAction, folder};
         }
-        if (IsLinkOrFile(folder)) throw Failure{ERROR_CANT_ACCESS_FILE, kAction, folder};
+        if (for_another_user) {
+            if (const DWORD refused = pinned.Pin(folder)) throw Failure{refused, kAction, folder};
+        }
     }
     // "2026-12-08T10:00:00.000Z" -> "fix-20261208T100000Z-<tag>.json"
     std::wstring stamp;
@@ -211,6 +250,7 @@ std::wstring WriteUndoFile(const std::wstring& local_app_data, const std::string
         if (c != '-' && c != ':') stamp += static_cast<wchar_t>(c);
     }
     const std::wstring path = folder + L"\\fix-" + stamp + L"Z-" + RandomTag().substr(0, 8) + L".json";
+    // A new file of its own name: never one that is there already, link or not.
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw Failure{GetLastError(), kAction, path};

@@ -49,11 +49,12 @@ private:
 // The examined user's %LOCALAPPDATA%, or a Failure saying why it is not known.
 std::wstring UserLocalAppData(const UserChoice& user);
 
-// Writes the undo file under folder\QUORIN\Token Key Check\undo, as a new file of its
-// own name, flushed to the disk before this returns; returns its path. Refuses a folder
-// on the way that is a link elsewhere. Throws Failure.
+// Writes the undo file under local_app_data\QUORIN\Token Key Check\undo, as a new file
+// of its own name, flushed to the disk before this returns; returns its path. For another
+// user's profile, refuses a folder on the way that is a link (a junction, a symbolic link)
+// and holds each one until the file is written. Throws Failure.
 std::wstring WriteUndoFile(const std::wstring& local_app_data, const std::string& made_utc,
-                           const std::string& bytes);
+                           const std::string& bytes, bool for_another_user);
 
 // The file's bytes, at most a megabyte (an undo file is a few kilobytes). Throws Failure.
 std::string ReadUndoFile(const std::wstring& path);
