@@ -178,19 +178,14 @@ RunFacts StartFacts(const Options& options) {
     return facts;
 }
 
-// The report of a fix's or an undo's closing examination, when asked for a file; false
-// when it cannot be written (the error is printed).
-bool WriteReportFile(const Options& options, const RunFacts& facts, const Examined& examined, int code) {
-    if (options.json != Options::Json::Path) return true;
+// The report into the file --json=PATH names (in a folder, as <COMPUTERNAME>.json); why
+// it could not be written.
+std::optional<Failure> WriteReportFile(const Options& options, const RunFacts& facts,
+                                       const Examined& examined, int code) {
     const std::wstring path = IsFolder(options.json_path)
                                   ? ReportFileInFolder(options.json_path, facts.computer_name)
                                   : options.json_path;
-    if (const std::optional<Failure> failure =
-            ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error))) {
-        PrintError(Describe(*failure));
-        return false;
-    }
-    return true;
+    return ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error));
 }
 
 // The examination that closes a fix or an undo: the markers rewritten (unless only a
@@ -205,7 +200,12 @@ int CloseWith(const Options& options, RunFacts& facts, ULONGLONG started, Examin
     facts.duration_seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
     if (after->error) PrintError(*after->error);
     int code = failed || after->error ? exit_code::kCouldNotComplete : ExitCodeFor(after->rows);
-    if (!WriteReportFile(options, facts, *after, code)) code = exit_code::kCouldNotComplete;
+    if (options.json == Options::Json::Path) {
+        if (const std::optional<Failure> failure = WriteReportFile(options, facts, *after, code)) {
+            PrintError(Describe(*failure));
+            code = exit_code::kCouldNotComplete;
+        }
+    }
     if (!options.quiet) WriteText(STD_OUTPUT_HANDLE, SummaryText(after->rows, facts));
     return code;
 }
@@ -367,11 +367,7 @@ int Run(const Options& options) {
             failed(Describe(Failure{GetLastError(), L"Cannot write the report", L"the standard output"}));
         }
     } else if (options.json == Options::Json::Path) {
-        const std::wstring path = IsFolder(options.json_path)
-                                      ? ReportFileInFolder(options.json_path, facts.computer_name)
-                                      : options.json_path;
-        if (const std::optional<Failure> failure =
-                ReplaceFileWhole(path, ReportJson(examined.rows, facts, code, examined.error))) {
+        if (const std::optional<Failure> failure = WriteReportFile(options, facts, examined, code)) {
             failed(Describe(*failure));
         }
     }
