@@ -117,56 +117,16 @@ export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winscard=n"
 # key-provider property as a smart-card middleware adds them.
 declare -A thumb
 if [[ $state == card ]]; then
-    certs=$BENCH_WORK/certs
-    mkdir -p "$certs/issued"
-    : >"$certs/index.txt"
-    echo 1000 >"$certs/serial"
-    cat >"$certs/ca.cnf" <<EOF
-[ca]
-default_ca = test_ca
-[test_ca]
-database = $certs/index.txt
-new_certs_dir = $certs/issued
-serial = $certs/serial
-certificate = $certs/root.pem
-private_key = $certs/root.key
-default_md = sha256
-policy = anything
-unique_subject = no
-[anything]
-commonName = supplied
-[client]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = clientAuth
-[mail]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = emailProtection
-EOF
-    openssl_quiet() { openssl "$@" >>"$certs/openssl.log" 2>&1 || qtk_die "openssl $1 failed: $(tail -n 3 "$certs/openssl.log")"; }
-    when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
-    openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/root.key" -out "$certs/root.pem" \
-        -subj "/CN=QRN PCSC Root" -days 3650 \
-        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
-    issue() {
-        openssl_quiet req -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.csr" -subj "/CN=$1"
-        openssl_quiet ca -batch -config "$certs/ca.cnf" -extensions "$2" -startdate "$3" -enddate "$4" \
-            -notext -in "$certs/$1.csr" -out "$certs/$1.pem"
-    }
-    issue usable client "$(when '-1 day')" "$(when '+1 year')"
-    issue expired client "$(when '-2 years')" "$(when '-1 year')"
-    issue mailonly mail "$(when '-1 day')" "$(when '+1 year')"
-    for name in root usable expired mailonly; do
-        openssl_quiet x509 -in "$certs/$name.pem" -outform DER -out "$certs/$name.der"
-        thumb[$name]=$(openssl x509 -in "$certs/$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
-    done
-    der() { qtk_windows_path "$certs/$1.der"; }
+    companion_test_ca 'QRN PCSC Root'
+    companion_issue usable client "$(companion_when '-1 day')" "$(companion_when '+1 year')"
+    companion_issue expired client "$(companion_when '-2 years')" "$(companion_when '-1 year')"
+    companion_issue mailonly mail "$(companion_when '-1 day')" "$(companion_when '+1 year')"
+    companion_der root usable expired mailonly
     ksp='Microsoft Smart Card Key Storage Provider'
     rc=0
-    qtk_wine "$BENCH_PROBE" cert-add-root "$(der root)" \
-        cert-add-my "$(der usable)" "$ksp" 0 cert-add-my "$(der expired)" "$ksp" 0 \
-        cert-add-my "$(der mailonly)" "$ksp" 0 >add.tsv 2>>"$BENCH_WORK/probe.log" || rc=$?
+    qtk_wine "$BENCH_PROBE" cert-add-root "$(companion_der_path root)" \
+        cert-add-my "$(companion_der_path usable)" "$ksp" 0 cert-add-my "$(companion_der_path expired)" "$ksp" 0 \
+        cert-add-my "$(companion_der_path mailonly)" "$ksp" 0 >add.tsv 2>>"$BENCH_WORK/probe.log" || rc=$?
     ((rc == 0)) || qtk_die "tkprobe cert-add exited $rc: $(tail -n 3 add.tsv)"
     # Acquiring such a certificate's key would reach for the card (and here fails): the
     # examination must never try. Wine's relay trace shows every call to the functions that

@@ -54,74 +54,26 @@ expect_row() {
 }
 
 # ---- certificates, made here with openssl
-certs=$BENCH_WORK/certs
-mkdir -p "$certs/issued"
-: >"$certs/index.txt"
-echo 1000 >"$certs/serial"
-cat >"$certs/ca.cnf" <<EOF
-[ca]
-default_ca = test_ca
-[test_ca]
-database = $certs/index.txt
-new_certs_dir = $certs/issued
-serial = $certs/serial
-certificate = $certs/root.pem
-private_key = $certs/root.key
-default_md = sha256
-policy = anything
-unique_subject = no
-[anything]
-commonName = supplied
-[client]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = clientAuth
-[logon]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = clientAuth, 1.3.6.1.4.1.311.20.2.2
-[intermediate]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-[mail]
-basicConstraints = CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = emailProtection
-EOF
-openssl_quiet() { openssl "$@" >>"$certs/openssl.log" 2>&1 || qtk_die "openssl $1 failed: $(tail -n 3 "$certs/openssl.log")"; }
-when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
-
-openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/root.key" -out "$certs/root.pem" \
-    -subj "/CN=QRN Test Root" -days 3650 \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
-# issue NAME EXTENSIONS START END: a certificate of the test root for CN=NAME.
-issue() {
-    openssl_quiet req -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.csr" -subj "/CN=$1"
-    openssl_quiet ca -batch -config "$certs/ca.cnf" -extensions "$2" -startdate "$3" -enddate "$4" \
-        -notext -in "$certs/$1.csr" -out "$certs/$1.pem"
-}
-issue usable client "$(when '-1 day')" "$(when '+1 year')"
-issue expired client "$(when '-2 years')" "$(when '-1 year')"
-issue mailonly mail "$(when '-1 day')" "$(when '+1 year')"
-issue soon client "$(when '-1 day')" "$(when '+10 days 1 hour')"
-issue vendor logon "$(when '-1 day')" "$(when '+1 year')"
-issue software client "$(when '-1 day')" "$(when '+1 year')"
+companion_test_ca 'QRN Test Root'
+certs=$COMPANION_CERTS
+companion_issue usable client "$(companion_when '-1 day')" "$(companion_when '+1 year')"
+companion_issue expired client "$(companion_when '-2 years')" "$(companion_when '-1 year')"
+companion_issue mailonly mail "$(companion_when '-1 day')" "$(companion_when '+1 year')"
+companion_issue soon client "$(companion_when '-1 day')" "$(companion_when '+10 days 1 hour')"
+companion_issue vendor logon "$(companion_when '-1 day')" "$(companion_when '+1 year')"
+companion_issue software client "$(companion_when '-1 day')" "$(companion_when '+1 year')"
 # Issued by an intermediate that is put in no store.
-issue intermediate intermediate "$(when '-1 day')" "$(when '+2 years')"
-openssl_quiet req -newkey rsa:2048 -nodes -keyout "$certs/orphan.key" -out "$certs/orphan.csr" -subj "/CN=orphan"
+companion_issue intermediate intermediate "$(companion_when '-1 day')" "$(companion_when '+2 years')"
+companion_openssl req -newkey rsa:2048 -nodes -keyout "$certs/orphan.key" -out "$certs/orphan.csr" -subj "/CN=orphan"
 printf 'basicConstraints = CA:FALSE\nextendedKeyUsage = clientAuth\n' >"$certs/orphan.ext"
-openssl_quiet x509 -req -in "$certs/orphan.csr" -CA "$certs/intermediate.pem" \
+companion_openssl x509 -req -in "$certs/orphan.csr" -CA "$certs/intermediate.pem" \
     -CAkey "$certs/intermediate.key" -set_serial 4242 -days 365 -extfile "$certs/orphan.ext" \
     -out "$certs/orphan.pem"
 # Its own root, which nobody trusts.
-openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$certs/stranger.key" -out "$certs/stranger.pem" \
+companion_openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/stranger.key" -out "$certs/stranger.pem" \
     -subj "/CN=stranger" -days 365 -addext "extendedKeyUsage=clientAuth"
 declare -A thumb
-for name in root usable expired mailonly soon vendor software stranger orphan; do
-    openssl_quiet x509 -in "$certs/$name.pem" -outform DER -out "$certs/$name.der"
-    thumb[$name]=$(openssl x509 -in "$certs/$name.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
-done
-der() { qtk_windows_path "$certs/$1.der"; }
+companion_der root usable expired mailonly soon vendor software stranger orphan
 
 bench_prepare 96
 
@@ -145,12 +97,12 @@ expect "rows of the token group only" "$(cut -f1 none.tsv | grep -vc '^token\.' 
 # ---- test certificates in the user's stores
 ksp='Microsoft Smart Card Key Storage Provider'
 csp='Microsoft Base Smart Card Crypto Provider'
-token_probe add.tsv cert-add-root "$(der root)" \
-    cert-add-my "$(der usable)" "$ksp" 0 cert-add-my "$(der expired)" "$csp" 1 \
-    cert-add-my "$(der mailonly)" "$ksp" 0 cert-add-my "$(der stranger)" "$ksp" 0 \
-    cert-add-my "$(der soon)" "$ksp" 0 cert-add-my "$(der vendor)" 'Test Vendor Token CSP' 1 \
-    cert-add-my "$(der orphan)" "$ksp" 0 \
-    cert-add-my "$(der software)" 'Microsoft Software Key Storage Provider' 0
+token_probe add.tsv cert-add-root "$(companion_der_path root)" \
+    cert-add-my "$(companion_der_path usable)" "$ksp" 0 cert-add-my "$(companion_der_path expired)" "$csp" 1 \
+    cert-add-my "$(companion_der_path mailonly)" "$ksp" 0 cert-add-my "$(companion_der_path stranger)" "$ksp" 0 \
+    cert-add-my "$(companion_der_path soon)" "$ksp" 0 cert-add-my "$(companion_der_path vendor)" 'Test Vendor Token CSP' 1 \
+    cert-add-my "$(companion_der_path orphan)" "$ksp" 0 \
+    cert-add-my "$(companion_der_path software)" 'Microsoft Software Key Storage Provider' 0
 qtk_reg_set 'HKLM\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards\Test Vendor Card' \
     'Crypto Provider' REG_SZ 'Test Vendor Token CSP'
 

@@ -302,3 +302,81 @@ companion_none_left() {
     done
     return 0
 }
+
+# ---- a certificate authority of the tests' own, made with openssl
+#
+# companion_test_ca ROOT_CN: the authority in BENCH_WORK/certs (COMPANION_CERTS) with a root
+# for CN=ROOT_CN. Then:
+#   companion_openssl ARG...           openssl, its chatter in the log, the case ended on failure
+#   companion_when "-1 day"            a time as openssl's ca takes it
+#   companion_issue NAME EXT START END a certificate of the root for CN=NAME, its extensions
+#                                      one of client, logon (with Smart Card Logon),
+#                                      intermediate, mail
+#   companion_der NAME...              each as NAME.der, its SHA-1 thumbprint in thumb[NAME]
+#                                      (the case declares -A thumb)
+#   companion_der_path NAME            that file's Windows path
+companion_test_ca() {
+    COMPANION_CERTS=$BENCH_WORK/certs
+    local certs=$COMPANION_CERTS
+    mkdir -p "$certs/issued"
+    : >"$certs/index.txt"
+    echo 1000 >"$certs/serial"
+    cat >"$certs/ca.cnf" <<EOF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $certs/index.txt
+new_certs_dir = $certs/issued
+serial = $certs/serial
+certificate = $certs/root.pem
+private_key = $certs/root.key
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+commonName = supplied
+[client]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = clientAuth
+[logon]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = clientAuth, 1.3.6.1.4.1.311.20.2.2
+[intermediate]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+[mail]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = emailProtection
+EOF
+    companion_openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/root.key" -out "$certs/root.pem" \
+        -subj "/CN=$1" -days 3650 \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+}
+
+companion_openssl() {
+    openssl "$@" >>"$COMPANION_CERTS/openssl.log" 2>&1 ||
+        qtk_die "openssl $1 failed: $(tail -n 3 "$COMPANION_CERTS/openssl.log")"
+}
+
+companion_when() { date -u -d "$1" +%Y%m%d%H%M%SZ; }
+
+companion_issue() {
+    local certs=$COMPANION_CERTS
+    companion_openssl req -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.csr" -subj "/CN=$1"
+    companion_openssl ca -batch -config "$certs/ca.cnf" -extensions "$2" -startdate "$3" -enddate "$4" \
+        -notext -in "$certs/$1.csr" -out "$certs/$1.pem"
+}
+
+companion_der() {
+    local name
+    for name in "$@"; do
+        companion_openssl x509 -in "$COMPANION_CERTS/$name.pem" -outform DER -out "$COMPANION_CERTS/$name.der"
+        thumb[$name]=$(openssl x509 -in "$COMPANION_CERTS/$name.pem" -noout -fingerprint -sha1 |
+            sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+    done
+}
+
+companion_der_path() { qtk_windows_path "$COMPANION_CERTS/$1.der"; }
