@@ -234,6 +234,7 @@ std::wstring UsageText() {
            L"  --undo FILE        put back what the fix that wrote FILE changed; refuses\n"
            L"                     a file that is not one, or whose values were changed\n"
            L"                     since (naming them), unless --force is given too\n"
+           L"  --force            with --undo: put back the values changed since as well\n"
            L"  --detect[=strict]  for a management system's detection script: examine\n"
            L"                     (report only), print one line of at most 2048\n"
            L"                     characters, exit 0 (no issue) or 1 (issue: a check\n"
