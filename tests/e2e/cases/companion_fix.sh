@@ -80,10 +80,13 @@ expect_true "failing user rows to fix ($failing_user)" test -n "$failing_user"
 expect "the held row fails at the start" \
     "$(companion_row "$WINEPREFIX/drive_c/reports/start.json" $HELD verdict)" fail
 
-# ---- --fix
+# ---- --fix, after --what-if said what it would change
 export_key hkcu-start HKCU
 export_key hklm-start HKLM
+fix_run what-if --what-if
 fix_run fix --fix '--json=C:\reports\fix.json'
+expect "what --fix changed is what --what-if said" \
+    "$(sed -n '/^Changed:$/,/^[A-Z]/p' fix.out | grep '^  HKCU')" "$(grep '^  HKCU' what-if.out)"
 expect "exit code of --fix (machine rows still fail)" "$COMPANION_STATUS" 1
 undo=$(undo_path fix)
 expect_true "--fix names its undo file ($undo)" test -n "$undo"
