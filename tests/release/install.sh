@@ -74,7 +74,10 @@ msiexec_run() {
 
 # The products Windows lists under Programs and Features, as "code version" lines.
 listed_products() {
-    qtk_wine reg query "$uninstall_key" /s 2>>"$BENCH_WORK/wine.log" | tr -d '\r' | awk '
+    local out
+    # Run inside $(...), so an unreadable key is told in the answer every check compares.
+    out=$(qtk_reg_query "$uninstall_key" /s) || { echo "unreadable: $uninstall_key"; return; }
+    printf '%s\n' "$out" | awk '
         /^HKEY_/ { key = $0; sub(/.*\\/, "", key) }
         $1 == "DisplayName" && /QUORIN Token Key Check/ { name[key] = 1 }
         $1 == "DisplayVersion" { ver[key] = $3 }

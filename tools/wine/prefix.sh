@@ -50,6 +50,23 @@ qtk_reg_delete() {
     qtk_wine reg delete "$1" /v "$2" /f >>"$QTK_WORK/wine.log" 2>&1 || true
 }
 
+# qtk_reg_query ARG...: `reg query ARG...`'s output, without carriage returns. A query whose
+# process Wine failed to start under load (it prints nothing and fails) is tried again, so
+# that an empty answer is never taken for an empty key; a key that is not there fails.
+qtk_reg_query() {
+    local out rc try
+    for try in 1 2 3; do
+        rc=0
+        out=$(qtk_wine reg query "$@" 2>>"$QTK_WORK/wine.log") || rc=$?
+        if ((rc == 0)) || [[ -n $out ]]; then
+            printf '%s\n' "${out//$'\r'/}"
+            return "$rc"
+        fi
+        qtk_log "reg query $1 printed nothing (exit status $rc, try $try)"
+    done
+    return "$rc"
+}
+
 # qtk_reg_get KEY NAME: prints the data as `reg query` shows it.
 qtk_reg_get() {
     qtk_wine reg query "$1" /v "$2" 2>>"$QTK_WORK/wine.log" | tr -d '\r' |
