@@ -69,7 +69,9 @@ qtk_reg_query() {
 
 # qtk_reg_get KEY NAME: prints the data as `reg query` shows it.
 qtk_reg_get() {
-    qtk_wine reg query "$1" /v "$2" 2>>"$QTK_WORK/wine.log" | tr -d '\r' |
+    local out
+    out=$(qtk_reg_query "$1" /v "$2") || true
+    printf '%s\n' "$out" |
         awk -v name="$2" '$1 == name { sub(/^ *[^ ]+ +[^ ]+ +/, ""); print; found = 1 }
                           END { exit !found }'
 }
