@@ -47,12 +47,15 @@ awk -F'\t' 'BEGIN { OFS = "\t" }
     $2 ~ /^(a_script|j_script|r_plugin|init_script)\.txt$/ { $3 = "ok"; $4 = "Enable"; $5 = "green" }
     { print }' "$COMPANION_DATA/expected_a.tsv" >expected_fixed.tsv
 run_check fix /dev/null /fix
+# The markers are read while the board is up: run-check.cmd starts it once the examination
+# has ended, and closing it runs the clean-up script, which removes them two seconds later.
+bench_probe fix-up.tsv wait-shown 30000 || true
+companion_check_markers expected_fixed.tsv
 companion_check_board expected_fixed.tsv fix started
 run_check_status 30000 || fail "run-check.cmd /fix did not end"
 expect "run-check.cmd /fix exit status" "${RUN_CHECK_STATUS:-none}" 0
 expect_true "the fix's undo file is on the screen" grep -q '^Undo file written: C:' "$BENCH_WORK/fix-cmd.log"
 qtk_wait_until 30000 eval '! qtk_prefix_runs tkcheck.exe' || fail "the diagnostic did not end after the close"
-companion_check_markers expected_fixed.tsv
 
 # ---- the examination cannot complete: its error, a pause, no diagnostic
 tmptk=$(qtk_tmptk_path '')
