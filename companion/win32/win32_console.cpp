@@ -1,6 +1,5 @@
 #include "companion/win32/win32_console.h"
 
-#include <algorithm>
 #include <string>
 
 #include "companion/report_json.h"
@@ -12,16 +11,6 @@ namespace {
 HANDLE Handle(DWORD std_handle) {
     HANDLE handle = GetStdHandle(std_handle);
     return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-}
-
-bool WriteAllBytes(HANDLE handle, std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
 }
 
 }  // namespace
@@ -41,12 +30,12 @@ void WriteText(DWORD std_handle, std::wstring_view text) {
         if (c == L'\n') lines += L'\r';
         lines += c;
     }
-    WriteAllBytes(handle, Utf8(lines));
+    qtk::win32::WriteWhole(handle, Utf8(lines));
 }
 
 bool WriteBytes(DWORD std_handle, std::string_view bytes) {
     HANDLE handle = Handle(std_handle);
-    return handle != nullptr && WriteAllBytes(handle, bytes);
+    return handle != nullptr && qtk::win32::WriteWhole(handle, bytes) == ERROR_SUCCESS;
 }
 
 bool IsFolder(const std::wstring& path) {

@@ -26,16 +26,6 @@ std::wstring Wide(std::string_view utf8) {
 // "error 5: Access is denied" for a message in UTF-8.
 std::string ErrorText(DWORD error) { return qtk::Utf8(qtk::win32::ErrorText(error)); }
 
-bool WriteAll(HANDLE handle, std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
 void Print(DWORD std_handle, std::string_view text) {
     HANDLE handle = GetStdHandle(std_handle);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
@@ -51,7 +41,7 @@ void Print(DWORD std_handle, std::string_view text) {
         if (c == '\n') lines += '\r';
         lines += c;
     }
-    WriteAll(handle, lines);
+    qtk::win32::WriteWhole(handle, lines);
 }
 
 class WindowsIo : public qtk::fleet::FleetIo {

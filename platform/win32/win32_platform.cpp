@@ -178,6 +178,19 @@ std::wstring HresultText(HRESULT result) {
     return text;
 }
 
+DWORD WriteWhole(HANDLE handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), piece, &written, nullptr) || written == 0) {
+            const DWORD error = GetLastError();
+            return error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+        }
+        bytes.remove_prefix(written);
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD ReplaceFileWhole(const std::wstring& path, std::string_view bytes) {
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
@@ -197,16 +210,7 @@ DWORD ReplaceFileWhole(const std::wstring& path, std::string_view bytes) {
         }
     }
     if (file == INVALID_HANDLE_VALUE) return error;
-    error = ERROR_SUCCESS;
-    while (!bytes.empty() && error == ERROR_SUCCESS) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), piece, &written, nullptr) || written == 0) {
-            error = GetLastError();
-            if (error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
-        }
-        bytes.remove_prefix(written);
-    }
+    error = WriteWhole(file, bytes);
     // On the disk before it replaces anything: the file is whole or absent.
     if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
     if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();

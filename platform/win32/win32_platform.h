@@ -57,6 +57,10 @@ std::wstring ErrorText(DWORD code, HMODULE module = nullptr);
 // "0x80004005" for an HRESULT.
 std::wstring HresultText(HRESULT result);
 
+// Writes all of bytes to an open file, pipe or console handle, in pieces of at most 1 MiB
+// (WriteFile takes a DWORD count). ERROR_SUCCESS, or the Windows error that stopped it.
+DWORD WriteWhole(HANDLE handle, std::string_view bytes);
+
 // Writes bytes as the whole new content of path: under a new, unpredictable name beside it
 // (created new, never through a link planted there), flushed, then renamed over path, so
 // that a reader finds the earlier file whole or the new one whole. ERROR_SUCCESS, or the
